@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing need, when missing.
+# Usage: scripts/deps.sh [group...]   groups: build (default), test
+set -euo pipefail
+
+groups=("$@")
+[ ${#groups[@]} -eq 0 ] && groups=(build)
+
+packages=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev libpugixml-dev
+          libsqlite3-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev
+          libncurses-dev libgtest-dev libgmock-dev)
+for g in "${groups[@]}"; do
+  case "$g" in
+    build) ;;
+    test) packages+=(tmux) ;;
+    bench) packages+=(libbenchmark-dev wrk) ;;
+    *) echo "deps.sh: unknown group $g" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+echo "Installing: ${missing[*]}" >&2
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2

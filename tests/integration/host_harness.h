@@ -1,0 +1,51 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace testing_support {
+
+// A plug-in folder of its own for one test: a copy of the built plug-in
+// library and, unless told otherwise, its view file. errors.txt lands here.
+class PluginFolder {
+ public:
+  explicit PluginFolder(bool with_view = true);
+  ~PluginFolder();
+  PluginFolder(const PluginFolder&) = delete;
+  PluginFolder& operator=(const PluginFolder&) = delete;
+
+  const std::filesystem::path& path() const { return dir_; }
+  std::filesystem::path library() const { return dir_ / "marlgate_travels.so"; }
+  std::filesystem::path error_log() const { return dir_ / "errors.txt"; }
+  void WriteView(const std::string& text) const;
+  // The whole error log, or "" when there is none.
+  std::string ReadErrorLog() const;
+
+ private:
+  std::filesystem::path dir_;
+};
+
+// What one run of marlgate-host printed.
+struct HostRun {
+  int exit_code = -1;
+  std::vector<nlohmann::json> events;
+  std::string stderr_text;
+
+  // The events of one kind, in order.
+  std::vector<nlohmann::json> Of(const std::string& kind) const;
+  // The "text" of every event of one kind, in order.
+  std::vector<std::string> Texts(const std::string& kind) const;
+};
+
+// Runs build/bin/marlgate-host in script mode with `script` on its standard
+// input, the plug-in from `folder`, and the given extra arguments.
+HostRun RunHost(const PluginFolder& folder, const std::string& script,
+                const std::vector<std::string>& extra_args = {});
+
+// The folder of the built binaries (MARLGATE_BIN_DIR).
+std::filesystem::path BinDir();
+
+}  // namespace testing_support
