@@ -32,8 +32,8 @@ class TravelLookupTest : public ::testing::Test {
  protected:
   TravelLookupTest() {
     service_.SetReply("search", {200, R"(<search results="Harrow Ford|Harrow Keep|"/>)"});
-    service_.SetReply("get", {200, R"(<get name="Harrow Ford" coords="33.4N, 12.7E" )"
-                                   R"(route="Start in Marlgate|Take the north road to Harrow Ford (2.1 km)"/>)"});
+    service_.SetReply("get", {200, R"x(<get name="Harrow Ford" coords="33.4N, 12.7E" )x"
+                                   R"x(route="Start in Marlgate|Take the north road to Harrow Ford (2.1 km)"/>)x"});
     service_.SetReply("more", {200, R"(<more lvls="10-20" notes="Wolves at night|Ferry until dusk|"/>)"});
   }
   std::vector<std::string> Args() const { return {"--connect-to", service_.ConnectTo()}; }
@@ -127,7 +127,6 @@ TEST_F(TravelLookupTest, OpenChatNeverRunsAServerSuppliedCommand) {
   service_.SetReply("get", {200, R"(<get name="X" route="  /quit|@tell everyone hi|"/>)"});
   auto run = RunHost(folder_,
                      "init\ncheck SendToFellow\ncheck SendToOpen\n"
-                     "label Dest X\nclick GetNotes\n"  // any list would do; use the route
                      "type SearchText x\nclick SearchButton\nwait\nselect SearchList 0 0\nwait\n"
                      "select RouteList 0 0\nselect RouteList 0 1\n",
                      Args());
@@ -137,7 +136,7 @@ TEST_F(TravelLookupTest, OpenChatNeverRunsAServerSuppliedCommand) {
   ASSERT_EQ(chat.size(), 2u);
   for (const auto& text : chat) {
     EXPECT_NE(text.find("occurred in RouteList_Change: "), std::string::npos) << text;
-    EXPECT_EQ(text.substr(text.size() - 10), " @ line 220") << text;
+    EXPECT_EQ(text.substr(text.size() - 11), " @ line 220") << text;
   }
 }
 
@@ -215,9 +214,9 @@ TEST_F(TravelLookupTest, RefusedConnectionAndUnknownName) {
   const Case cases[] = {
       {{"--connect-to", "travel.marlgate.test:80:127.0.0.1:" + std::to_string(port)},
        "Error: The attempt to connect to the server failed"},
-      // A name under the reserved .invalid domain never resolves (and is
-      // never looked up).
-      {{"--connect-to", "travel.marlgate.test:80:nowhere.invalid:80"},
+      // A label longer than 63 characters cannot be put into a DNS query,
+      // so the resolver refuses it without asking any server.
+      {{"--connect-to", "travel.marlgate.test:80:" + std::string(64, 'a') + ".invalid:80"},
        "Error: The server name could not be resolved"},
   };
   for (const auto& c : cases) {

@@ -107,7 +107,7 @@ TEST(RandomFieldText, PlainDecimalWithoutLeadingZero) {
   const std::pair<float, std::wstring> cases[] = {
       {0.7055475f, L" .7055475"}, {0.5f, L" .5"},  {0.0f, L" 0"},
       {0.05f, L" .05"},           {0.1234567f, L" .1234567"},
-      {1.0f / 16777216.0f, L" .00000005960464"}, {0.99999994f, L" 1"},
+      {1.0f / 16777216.0f, L" .00000005960464"}, {0.99999994f, L" .9999999"},
   };
   for (const auto& [value, text] : cases) EXPECT_EQ(RandomFieldText(value), text) << value;
 }

@@ -28,7 +28,7 @@ std::wstring ViewText() {
 }
 
 class PluginLifecycleTest : public ::testing::Test {
- protected:
+ public:
   PluginLifecycleTest() : scoped_env_(&env_) {
     Hub::DropPluginState();
     Hub::SetPluginFolderForTesting(L"/plugin");
