@@ -1,0 +1,170 @@
+// The text handling at the service's edges: the form body coming in, the
+// reply document going out, letter case and the data files' CSV.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "service/csv.h"
+#include "service/form_decoder.h"
+#include "service/reply_writer.h"
+#include "service/search_query.h"
+#include "service/utf8_text.h"
+#include "tests/service/service_test_support.h"
+
+namespace {
+
+using service_test::ParseReply;
+
+TEST(FormDecoderTest, DecodesThePlugInsBodies) {
+  struct Case {
+    std::string body;
+    std::string action;
+    std::string value;
+  };
+  const std::vector<Case> cases = {
+      {"&travel_action=search&Value=holt&currentcharacter=Ann%20Lee&random= .7055475", "search",
+       "holt"},
+      // The plug-in's escapes, upper and lower case hex alike.
+      {"&travel_action=get&Value=Hook%20%26%20Lantern%3d%3F%2B%25", "get", "Hook & Lantern=?+%"},
+      {"&travel_action=get&Value=Harrow+Ford", "get", "Harrow Ford"},
+      // UTF-8 travels raw; escaped UTF-8 bytes decode to the same text.
+      {"&travel_action=get&Value=\xC3\x86rnholt", "get", "\xC3\x86rnholt"},
+      {"&travel_action=get&Value=%C3%86rnholt", "get", "\xC3\x86rnholt"},
+      {"travel_action=more&&Value=x&", "more", "x"},
+      {"&travel_action=search&Value=", "search", ""},
+  };
+  for (const Case& c : cases) {
+    const service::DecodedForm form = service::DecodeForm(c.body);
+    ASSERT_EQ(form.error, "") << c.body;
+    ASSERT_NE(form.Find("travel_action"), nullptr) << c.body;
+    ASSERT_NE(form.Find("Value"), nullptr) << c.body;
+    EXPECT_EQ(*form.Find("travel_action"), c.action) << c.body;
+    EXPECT_EQ(*form.Find("Value"), c.value) << c.body;
+  }
+}
+
+TEST(FormDecoderTest, RefusesBodiesThatCannotBeRead) {
+  const std::vector<std::string> bodies = {
+      "&travel_action=search&Value=100%",     // "%" at the end
+      "&travel_action=search&Value=%4",       // one hex digit
+      "&travel_action=search&Value=%zz",      // not hex
+      "&travel_action=search&Value=Fish & Chips",  // a raw "&" splits the value
+      "&travel_action=search&Value=%FF%FE",   // not UTF-8 once decoded
+      "&travel_action=search&Value=\xC3",     // truncated UTF-8
+  };
+  for (const std::string& body : bodies) {
+    const service::DecodedForm form = service::DecodeForm(body);
+    EXPECT_NE(form.error, "") << body;
+    EXPECT_TRUE(form.fields.empty()) << body;
+  }
+}
+
+TEST(FormDecoderTest, FieldNamesAreExactAndCounted) {
+  const service::DecodedForm form = service::DecodeForm("&value=a&Value=b&Value=c");
+  ASSERT_NE(form.Find("Value"), nullptr);
+  EXPECT_EQ(*form.Find("Value"), "b");
+  EXPECT_EQ(form.Count("Value"), 2u);
+  EXPECT_EQ(form.Find("VALUE"), nullptr);
+}
+
+// Whatever the text, a parser reads back exactly what was written, except
+// for the characters XML cannot carry at all.
+TEST(ReplyWriterTest, AttributeValuesSurviveAnXmlParser) {
+  struct Case {
+    std::string text;
+    std::string read_back;
+  };
+  const std::vector<Case> cases = {
+      {"Hook & Lantern", "Hook & Lantern"},
+      {"<b>bold</b>", "<b>bold</b>"},
+      {"say \"hi\" & 'bye'", "say \"hi\" & 'bye'"},
+      {"&amp; is not an entity here", "&amp; is not an entity here"},
+      {"tab\there\nline\r\nend", "tab\there\nline\r\nend"},
+      {"\xC3\x86rnholt \xE2\x80\x94 \xF0\x9F\x97\xBA", "\xC3\x86rnholt \xE2\x80\x94 \xF0\x9F\x97\xBA"},
+      {"A|B|", "A|B|"},
+      {"del\x7F", "del\x7F"},
+      {"c1\xC2\x85", "c1\xC2\x85"},
+      // Not in XML 1.0 in any form: replaced, so the reply still parses.
+      {std::string("nul\0bell\x07", 9), "nul\xEF\xBF\xBD" "bell\xEF\xBF\xBD"},
+      {"bad\xFF", "bad\xEF\xBF\xBD"},
+      {"\xEF\xBF\xBE", "\xEF\xBF\xBD"},
+  };
+  for (const Case& c : cases) {
+    const std::string xml =
+        service::ReplyWriter("get").Attribute("name", c.text).Attribute("coords", "1N, 2E").Finish();
+    const service_test::ParsedReply reply = ParseReply(xml);
+    EXPECT_EQ(reply.tag, "get");
+    EXPECT_EQ(reply.Attribute("name"), c.read_back) << xml;
+    EXPECT_EQ(reply.Attribute("coords"), "1N, 2E");
+  }
+  EXPECT_EQ(service::EscapeAttribute("a&<>\"\t\n\r\x7F"),
+            "a&amp;&lt;&gt;&quot;&#9;&#10;&#13;&#127;");
+}
+
+TEST(ReplyWriterTest, ListAttributesUseTheirSeparatorRules) {
+  EXPECT_EQ(service::JoinTerminated({"Alpha", "Beta"}), "Alpha|Beta|");
+  EXPECT_EQ(service::JoinTerminated({}), "");
+  EXPECT_EQ(service::JoinSeparated({"North", "East"}), "North|East");
+  EXPECT_EQ(service::JoinSeparated({"North"}), "North");
+  EXPECT_EQ(service::JoinSeparated({}), "");
+}
+
+TEST(Utf8TextTest, FoldCaseComparesNamesInAnyLetterCase) {
+  const std::vector<std::pair<std::string, std::string>> same = {
+      {"Harrow FORD", "harrow ford"},
+      {"\xC3\x86RNHOLT \xC3\x89MON", "\xC3\xA6rnholt \xC3\xA9mon"},   // Æ É
+      {"\xC5\x81\xC3\x93" "D\xC5\xB9", "\xC5\x82\xC3\xB3" "d\xC5\xBA"},  // Łódź
+      {"\xCE\xA3\xCE\x9F\xCE\xA6", "\xCF\x83\xCE\xBF\xCF\x86"},       // Greek
+      {"\xD0\x9C\xD0\x98\xD0\xA0", "\xD0\xBC\xD0\xB8\xD1\x80"},       // Cyrillic
+  };
+  for (const auto& [upper, lower] : same) {
+    EXPECT_EQ(service::FoldCase(upper), lower) << upper;
+    EXPECT_EQ(service::FoldCase(lower), lower) << lower;
+  }
+  // Signs that are not letters, and bad bytes, stay as they are.
+  EXPECT_EQ(service::FoldCase("\xC3\x97 & \xFF"), "\xC3\x97 & \xFF");
+}
+
+TEST(Utf8TextTest, ShortenCutsWholeCharacters) {
+  EXPECT_EQ(service::Shorten("\xC3\x86\xC3\x86\xC3\x86", 2), "\xC3\x86\xC3\x86...");
+  EXPECT_EQ(service::Shorten("abc", 3), "abc");
+}
+
+TEST(SearchQueryTest, WordsBecomeQuotedPrefixTerms) {
+  EXPECT_EQ(service::NormalizeSearchText("  Harrow \t  FORD "), "harrow ford");
+  const std::vector<std::string> words = service::SplitSearchWords("harrow - fo\"rd &");
+  EXPECT_EQ(words, (std::vector<std::string>{"harrow", "fo\"rd"}));
+  // The quote is doubled: nothing the player types is FTS5 syntax.
+  EXPECT_EQ(service::BuildMatchExpression(words), "\"harrow\"* AND \"fo\"\"rd\"*");
+  EXPECT_TRUE(service::SplitSearchWords("- & !").empty());
+}
+
+TEST(CsvReaderTest, ReadsQuotedFieldsAndCountsLines) {
+  service::CsvReader reader(
+      "\xEF\xBB\xBFname,note\r\n\r\n\"Hook, Inn\",\"say \"\"hi\"\"\"\n"
+      "\"two\nlines\",x\nlast,");
+  std::vector<std::string> fields;
+  ASSERT_TRUE(reader.Next(fields));
+  EXPECT_EQ(fields, (std::vector<std::string>{"name", "note"}));
+  ASSERT_TRUE(reader.Next(fields));
+  EXPECT_EQ(reader.Line(), 3u);
+  EXPECT_EQ(fields, (std::vector<std::string>{"Hook, Inn", "say \"hi\""}));
+  ASSERT_TRUE(reader.Next(fields));
+  EXPECT_EQ(fields, (std::vector<std::string>{"two\nlines", "x"}));
+  ASSERT_TRUE(reader.Next(fields));
+  EXPECT_EQ(reader.Line(), 6u);
+  EXPECT_EQ(fields, (std::vector<std::string>{"last", ""}));
+  EXPECT_FALSE(reader.Next(fields));
+
+  for (const char* bad : {"\"open", "\"a\"b,c"}) {
+    service::CsvReader broken(bad);
+    EXPECT_THROW(broken.Next(fields), service::CsvReader::Error) << bad;
+  }
+  EXPECT_EQ(service::CsvField("The \"Weeping\" Stone, east"),
+            "\"The \"\"Weeping\"\" Stone, east\"");
+  EXPECT_EQ(service::CsvField("plain"), "plain");
+}
+
+}  // namespace

@@ -1,0 +1,243 @@
+// The service over loopback HTTP, as the plug-in meets it.
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <signal.h>
+
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "service/request_handler.h"
+#include "service/request_log.h"
+#include "service/route_planner.h"
+#include "service/store_pool.h"
+#include "service/store_writer.h"
+#include "service/travel_server.h"
+#include "tests/service/service_test_support.h"
+
+namespace {
+
+using service_test::ParseReply;
+using service_test::ParsedReply;
+
+std::string WriteSampleDatabase(const service_test::TempDir& dir) {
+  const service::World world = service_test::SampleWorld();
+  const std::string path = (dir.Path() / "world.db").string();
+  service::WriteWorldDatabase(world, service::ComputeNearestTownRoutes(world), path);
+  return path;
+}
+
+class TravelServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    signal(SIGPIPE, SIG_IGN);
+    stores_ = std::make_unique<service::StorePool>(WriteSampleDatabase(dir_), 4);
+    handler_ = std::make_unique<service::RequestHandler>(*stores_, 50);
+    log_ = std::make_unique<service::RequestLog>(log_text_);
+    service::ServerOptions options;
+    options.threads = 4;
+    server_ = std::make_unique<service::TravelServer>(*handler_, *log_, options);
+    port_ = server_->Bind();
+    runner_ = std::thread([this] { server_->Run(); });
+  }
+
+  void TearDown() override { StopServer(); }
+
+  // After this, every log line has been written.
+  void StopServer() {
+    if (!runner_.joinable()) return;
+    server_->Stop();
+    runner_.join();
+  }
+
+  httplib::Result Post(const std::string& body, const std::string& path = service::kTravelPath) {
+    httplib::Client client("127.0.0.1", port_);
+    client.set_read_timeout(5, 0);
+    // Else the client's body waits on the server's delayed ACK.
+    client.set_tcp_nodelay(true);
+    return client.Post(path.c_str(), body, "application/x-www-form-urlencoded");
+  }
+
+  service_test::TempDir dir_;
+  std::unique_ptr<service::StorePool> stores_;
+  std::unique_ptr<service::RequestHandler> handler_;
+  std::ostringstream log_text_;
+  std::unique_ptr<service::RequestLog> log_;
+  std::unique_ptr<service::TravelServer> server_;
+  std::thread runner_;
+  int port_ = 0;
+};
+
+constexpr char kTail[] = "&currentcharacter=Ann%20Lee%2B1&random= .7055475";
+
+TEST_F(TravelServerTest, AnswersEachActionWithItsReplyDocument) {
+  struct Case {
+    std::string body;
+    std::string tag;
+    std::vector<std::pair<std::string, std::string>> attributes;
+  };
+  const std::vector<Case> cases = {
+      {"&travel_action=search&Value=harrow" + std::string(kTail),
+       "search",
+       {{"results",
+         "Harrow|Harrow Ford|Harrowgate Mine|Deep Harrow Pit|Far Harrow Ruin|Old Harrow Ruins|"}}},
+      {"&travel_action=search&Value=HOOK%20%26%20lan" + std::string(kTail),
+       "search",
+       {{"results", "Hook & <Lantern> \"Inn\"|"}}},
+      {"&travel_action=search&Value=nothing%20like%20it", "search", {{"results", ""}}},
+      {"&travel_action=get&Value=sunken%20VAULT" + std::string(kTail),
+       "get",
+       {{"name", "Sunken Vault"},
+        {"coords", "33.4N, 12.7E"},
+        {"route",
+         "Start in the town of Eastmere|Take the north road to Harrow Ford (2.1 km)|"
+         "Use the portal to Sunken Vault"}}},
+      // Non-ASCII arrives raw or escaped, and goes back as UTF-8.
+      {"&travel_action=get&Value=\xC3\x86rnholt%20Barrow",
+       "get",
+       {{"name", "\xC3\x86rnholt Barrow"},
+        {"route", "Start in the town of Northgate|Board the ferry to \xC3\x86rnholt Barrow (3.0 km)"}}},
+      {"&travel_action=get&Value=%C3%A6RNHOLT+barrow", "get", {{"name", "\xC3\x86rnholt Barrow"}}},
+      {"&travel_action=get&Value=Hook%20%26%20%3CLantern%3E%20%22Inn%22",
+       "get",
+       {{"name", "Hook & <Lantern> \"Inn\""},
+        {"route", "Start in the town of Eastmere|Take the market road to Hook & <Lantern> \"Inn\" (0.6 km)"}}},
+      {"&travel_action=get&Value=Lost%20Spire", "get", {{"name", "Lost Spire"}, {"route", ""}}},
+      {"&travel_action=more&Value=Sunken%20Vault" + std::string(kTail),
+       "more",
+       {{"lvls", "20-35"}, {"notes", "Bring a light.|Pull the left lever & wait."}}},
+      {"&travel_action=more&Value=Harrow", "more", {{"lvls", ""}, {"notes", ""}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.body);
+    const httplib::Result result = Post(c.body);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->status, 200);
+    EXPECT_EQ(result->get_header_value("Content-Type"), "text/xml; charset=utf-8");
+    const ParsedReply reply = ParseReply(result->body);
+    EXPECT_EQ(reply.tag, c.tag);
+    EXPECT_EQ(reply.attributes.size(), c.tag == "get" ? 3u : c.tag == "more" ? 2u : 1u);
+    for (const auto& [name, value] : c.attributes) {
+      EXPECT_EQ(reply.Attribute(name), value) << name << " in " << result->body;
+    }
+  }
+}
+
+TEST_F(TravelServerTest, EscapesMarkupInTheRawReply) {
+  const httplib::Result result = Post("&travel_action=search&Value=hook");
+  ASSERT_TRUE(result);
+  EXPECT_NE(result->body.find("results=\"Hook &amp; &lt;Lantern&gt; &quot;Inn&quot;|\""),
+            std::string::npos)
+      << result->body;
+}
+
+TEST_F(TravelServerTest, RefusalsAreErrorRepliesAPlayerCanActOn) {
+  struct Case {
+    std::string body;
+    std::string reason_part;
+  };
+  const std::vector<Case> cases = {
+      {"&travel_action=get&Value=Nowhere%20%3Cb%3E", "no destination named \"Nowhere <b>\""},
+      {"&travel_action=more&Value=Sunken", "no destination named \"Sunken\""},
+      {"&travel_action=search&Value=%20%20" + std::string(kTail), "Type part of a place name"},
+      {"&travel_action=get&Value=", "Choose a destination"},
+      {"&travel_action=fly&Value=x", "Unknown action \"fly\""},
+      {"", "names no action"},
+      {"&currentcharacter=Ann&random= .5", "names no action"},
+      {"&travel_action=search" + std::string(kTail), "no Value field"},
+      {"&travel_action=search&Value=50%", "could not be read"},
+      {"&travel_action=search&Value=%FF", "not UTF-8"},
+      {"&travel_action=get&Value=Fish & Chips", "could not be read"},
+      {"&travel_action=get&Value=a&Value=b", "more than once"},
+      {"&travel_action=search&Value=a%20b%20c%20d%20e%20f%20g%20h%20i", "at most 8"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.body);
+    const httplib::Result result = Post(c.body);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->status, 200) << "the plug-in only shows replies with status 200";
+    const ParsedReply reply = ParseReply(result->body);
+    EXPECT_EQ(reply.tag, "error");
+    EXPECT_NE(reply.Attribute("reason").find(c.reason_part), std::string::npos)
+        << reply.Attribute("reason");
+  }
+}
+
+TEST_F(TravelServerTest, OversizedBodiesAndOtherPathsAreRefusedWithAReply) {
+  const std::string huge = "&travel_action=search&Value=" + std::string(1 << 20, 'a');
+  const httplib::Result too_large = Post(huge);
+  ASSERT_TRUE(too_large);
+  EXPECT_EQ(too_large->status, 413);
+  EXPECT_EQ(ParseReply(too_large->body).tag, "error");
+  EXPECT_NE(ParseReply(too_large->body).Attribute("reason").find("larger than 8192 bytes"),
+            std::string::npos);
+
+  const httplib::Result elsewhere = Post("&travel_action=search&Value=x", "/travel.php");
+  ASSERT_TRUE(elsewhere);
+  EXPECT_EQ(elsewhere->status, 404);
+  EXPECT_EQ(ParseReply(elsewhere->body).tag, "error");
+
+  // The service goes on answering.
+  const httplib::Result after = Post("&travel_action=search&Value=harrow");
+  ASSERT_TRUE(after);
+  EXPECT_EQ(ParseReply(after->body).tag, "search");
+}
+
+TEST_F(TravelServerTest, ServesConcurrentKeepAliveClients) {
+  std::vector<std::thread> clients;
+  std::atomic<int> good{0};
+  for (int c = 0; c < 6; ++c) {
+    clients.emplace_back([&, c] {
+      httplib::Client client("127.0.0.1", port_);
+      client.set_keep_alive(true);
+      client.set_tcp_nodelay(true);
+      for (int i = 0; i < 25; ++i) {
+        const std::string body = c % 2 == 0 ? "&travel_action=get&Value=Sunken%20Vault"
+                                            : "&travel_action=search&Value=harrow";
+        const httplib::Result result =
+            client.Post(service::kTravelPath, body, "application/x-www-form-urlencoded");
+        if (result && result->status == 200 &&
+            ParseReply(result->body).tag == (c % 2 == 0 ? "get" : "search")) {
+          ++good;
+        }
+      }
+    });
+  }
+  for (std::thread& client : clients) client.join();
+  EXPECT_EQ(good, 150);
+}
+
+TEST_F(TravelServerTest, LogsOneLinePerRequest) {
+  Post("&travel_action=search&Value=harrow" + std::string(kTail));
+  Post("&travel_action=get&Value=Nowhere%0A%22");
+  Post("&travel_action=search&Value=" + std::string(20000, 'x'));
+  StopServer();
+
+  std::vector<std::string> lines;
+  std::istringstream in(log_text_.str());
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 3u) << log_text_.str();
+  EXPECT_NE(lines[0].find(" \"search\" \"harrow\" 200 search "), std::string::npos) << lines[0];
+  EXPECT_EQ(lines[0].back(), 's') << "ends with the time taken in ms";
+  // A value with a line break stays on its one line.
+  EXPECT_NE(lines[1].find(" \"get\" \"Nowhere\\x0A\\\"\" 200 error "), std::string::npos)
+      << lines[1];
+  EXPECT_NE(lines[2].find(" - \"\" 413 error "), std::string::npos) << lines[2];
+}
+
+TEST(RequestHandlerTest, SearchRepliesHoldAtMostTheLimit) {
+  service_test::TempDir dir;
+  service::StorePool stores(WriteSampleDatabase(dir), 1);
+  for (const std::size_t limit : {1u, 2u, 6u, 50u}) {
+    const service::RequestHandler handler(stores, limit);
+    const service::HandledRequest handled = handler.Handle("&travel_action=search&Value=harrow");
+    const std::vector<std::string> names =
+        service_test::SplitEntries(ParseReply(handled.reply).Attribute("results"), true);
+    EXPECT_EQ(names.size(), std::min<std::size_t>(limit, 6)) << limit;
+    EXPECT_EQ(names.front(), "Harrow");
+  }
+}
+
+}  // namespace

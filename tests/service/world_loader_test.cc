@@ -1,0 +1,152 @@
+// Reading a world from its data files, and the importer's refusals.
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "service/route_planner.h"
+#include "service/utf8_text.h"
+#include "service/world_loader.h"
+#include "tests/service/service_test_support.h"
+
+namespace {
+
+using Files = std::map<std::string, std::string>;
+
+Files ValidFiles() {
+  return {
+      {"places.csv",
+       "name,kind,coords\n"
+       "Eastmere,town,\"33.4N, 12.7E\"\n"
+       "Harrow Ford,village,\"33.6N, 12.5W\"\n"},
+      {"links.csv",
+       "from,to,kind,label,km,cost,oneway\n"
+       "Eastmere,harrow ford,road,north road,2.1,,yes\n"
+       "Harrow Ford,Eastmere,portal,,,0.5,\n"},
+      {"levels.csv", "place,min,max\nHarrow Ford,5,10\nEastmere,1,\n"},
+      {"notes.csv", "place,note\nHarrow Ford,Cross at low tide.\nHarrow Ford,\"Mind the \"\"eels\"\".\"\n"},
+  };
+}
+
+service::World Load(const Files& files, const service_test::TempDir& dir) {
+  for (const auto& [name, text] : files) service_test::WriteFile(dir.Path() / name, text);
+  return service::LoadWorld(dir.Path());
+}
+
+TEST(WorldLoaderTest, ReadsPlacesLinksLevelsAndNotes) {
+  service_test::TempDir dir;
+  const service::World world = Load(ValidFiles(), dir);
+  ASSERT_EQ(world.places.size(), 2u);
+  EXPECT_EQ(world.places[0].kind, service::PlaceKind::kTown);
+  EXPECT_EQ(world.places[1].coords, "33.6N, 12.5W");
+  EXPECT_EQ(world.places[1].levels, "5-10");
+  EXPECT_EQ(world.places[0].levels, "1+");
+  EXPECT_EQ(world.places[1].notes,
+            (std::vector<std::string>{"Cross at low tide.", "Mind the \"eels\"."}));
+  ASSERT_EQ(world.links.size(), 2u);
+  // Place names in links are matched in any letter case.
+  EXPECT_EQ(world.links[0].to, 1u);
+  EXPECT_TRUE(world.links[0].one_way);
+  ASSERT_TRUE(world.links[0].km.has_value());
+  EXPECT_DOUBLE_EQ(world.links[0].cost, 2.1) << "no cost: the distance is the cost";
+  EXPECT_EQ(world.links[1].kind, service::LinkKind::kPortal);
+  EXPECT_FALSE(world.links[1].km.has_value());
+  EXPECT_FALSE(world.links[1].one_way);
+}
+
+TEST(WorldLoaderTest, RefusesFaultyRecordsNamingFileLineAndRecord) {
+  struct Case {
+    std::string file;
+    std::string text;  // replaces the file; "" removes it
+    std::vector<std::string> expected;
+  };
+  const std::string places = "name,kind,coords\nEastmere,town,\"33.4N, 12.7E\"\n";
+  const std::string links = "from,to,kind,label,km,cost,oneway\n";
+  const std::vector<Case> cases = {
+      {"places.csv", places + "Harrow|Ford,village,\"1N, 1E\"\n",
+       {"places.csv, line 3", "\"Harrow|Ford\"", "\"|\""}},
+      {"places.csv", places + "EASTMERE,town,\"1N, 1E\"\n",
+       {"line 3", "already used by \"Eastmere\""}},
+      {"places.csv", places + "Ford,twon,\"1N, 1E\"\n", {"line 3", "unknown kind \"twon\""}},
+      {"places.csv", places + "Ford,town,\"33.4, 12.7\"\n", {"line 3", "coordinates"}},
+      {"places.csv", places + "Ford,town,\"95.0N, 12.7E\"\n", {"line 3", "coordinates"}},
+      {"places.csv", places + "Ford,town,\"33.N, 12.7E\"\n", {"line 3", "coordinates"}},
+      {"places.csv", places + "\" Ford\",town,\"1N, 1E\"\n", {"line 3", "blank"}},
+      {"places.csv", places + "\"Fo\trd\",town,\"1N, 1E\"\n", {"line 3", "control character"}},
+      {"places.csv", places + ",town,\"1N, 1E\"\n", {"line 3", "empty"}},
+      {"places.csv", places + std::string(101, 'x') + ",town,\"1N, 1E\"\n",
+       {"line 3", "longer than 100"}},
+      {"places.csv", "name,kind\nEastmere,town\n", {"places.csv", "no column \"coords\""}},
+      {"places.csv", "name,kind,coords,colour\n", {"unknown column \"colour\""}},
+      {"places.csv", places + "Ford,town\n", {"line 3", "2 fields"}},
+      {"places.csv", places + "F\xC3rd,town,\"1N, 1E\"\n", {"line 3", "not UTF-8"}},
+      {"places.csv", places + "\"Ford,town\n", {"places.csv", "not closed"}},
+      {"places.csv", "", {"places.csv", "cannot be opened"}},
+      {"places.csv", "\n", {"places.csv", "empty"}},
+      {"links.csv", links + "Eastmere,Nowhere,road,,1,,\n",
+       {"links.csv, line 2", "link \"Eastmere\" to \"Nowhere\"", "no place is named \"Nowhere\""}},
+      {"links.csv", links + "Eastmere,Harrow Ford,road,,1,-2,\n", {"line 2", "cost \"-2\""}},
+      {"links.csv", links + "Eastmere,Harrow Ford,road,,1,nan,\n", {"line 2", "cost \"nan\""}},
+      {"links.csv", links + "Eastmere,Harrow Ford,road,,,,\n",
+       {"line 2", "neither a cost nor a distance"}},
+      {"links.csv", links + "Eastmere,Harrow Ford,road,,2 km,,\n", {"line 2", "km \"2 km\""}},
+      {"links.csv", links + "Eastmere,eastmere,road,,1,,\n", {"line 2", "two different places"}},
+      {"links.csv", links + "Eastmere,Harrow Ford,road,a|b,1,,\n", {"line 2", "label", "\"|\""}},
+      {"links.csv", links + "Eastmere,Harrow Ford,flight,,1,,\n", {"line 2", "unknown kind"}},
+      {"links.csv", links + "Eastmere,Harrow Ford,road,,1,,maybe\n", {"line 2", "oneway"}},
+      {"links.csv", "", {"links.csv", "cannot be opened"}},
+      {"levels.csv", "place,min,max\nHarrow Ford,10,5\n",
+       {"levels.csv, line 2", "levels of \"Harrow Ford\"", "max \"5\""}},
+      {"levels.csv", "place,min,max\nHarrow Ford,0,5\n", {"line 2", "min \"0\""}},
+      {"levels.csv", "place,min,max\nHarrow Ford,1,5\nharrow ford,2,3\n",
+       {"line 3", "levels already"}},
+      {"notes.csv", "place,note\nHarrow Ford,Left | right\n",
+       {"notes.csv, line 2", "note for \"Harrow Ford\"", "\"|\""}},
+      {"notes.csv", "place,note\nNowhere,Hello\n", {"line 2", "no place is named \"Nowhere\""}},
+      {"notes.csv", "place,note\nHarrow Ford,\"two\nlines\"\n", {"line 2", "control character"}},
+  };
+  for (const Case& c : cases) {
+    Files files = ValidFiles();
+    files[c.file] = c.text;
+    if (c.text.empty()) files.erase(c.file);
+    service_test::TempDir dir;
+    std::string message;
+    try {
+      Load(files, dir);
+    } catch (const service::ImportError& error) {
+      message = error.what();
+    }
+    SCOPED_TRACE(c.file + ": " + c.text);
+    ASSERT_NE(message, "") << "not refused";
+    for (const std::string& part : c.expected) {
+      EXPECT_NE(message.find(part), std::string::npos) << "\"" << part << "\" not in: " << message;
+    }
+  }
+}
+
+TEST(WorldLoaderTest, OptionalFilesMayBeMissing) {
+  service_test::TempDir dir;
+  Files files = ValidFiles();
+  files.erase("levels.csv");
+  files.erase("notes.csv");
+  const service::World world = Load(files, dir);
+  EXPECT_EQ(world.places[1].levels, "");
+  EXPECT_TRUE(world.places[1].notes.empty());
+}
+
+// The shipped demo world loads, is big enough to show the plug-in off, and
+// every place but the one meant to be out of reach has a route.
+TEST(WorldLoaderTest, DemoWorldLoads) {
+  const service::World world = service::LoadWorld(MARLGATE_DEMO_WORLD);
+  EXPECT_GE(world.places.size(), 40u);
+  const std::vector<service::RouteEntry> routes = service::ComputeNearestTownRoutes(world);
+  std::vector<std::string> unreachable;
+  for (std::size_t p = 0; p < world.places.size(); ++p) {
+    if (routes[p].town == service::RouteEntry::kNone) unreachable.push_back(world.places[p].name);
+  }
+  EXPECT_EQ(unreachable, (std::vector<std::string>{"Lost Spire of Quell"}));
+}
+
+}  // namespace

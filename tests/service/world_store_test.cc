@@ -1,0 +1,133 @@
+// The world database: written by the importer, read by the service.
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <string>
+#include <vector>
+
+#include "service/route_planner.h"
+#include "service/sqlite_handle.h"
+#include "service/store_writer.h"
+#include "service/world_store.h"
+#include "tests/service/service_test_support.h"
+
+namespace {
+
+class WorldStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    world_ = service_test::SampleWorld();
+    routes_ = service::ComputeNearestTownRoutes(world_);
+    service::WriteWorldDatabase(world_, routes_, Db());
+  }
+
+  std::string Db() const { return (dir_.Path() / "world.db").string(); }
+
+  service_test::TempDir dir_;
+  service::World world_;
+  std::vector<service::RouteEntry> routes_;
+};
+
+TEST_F(WorldStoreTest, SearchListsNamesStartingWithTheTextFirst) {
+  service::WorldStore store(Db());
+  struct Case {
+    std::string text;
+    std::size_t limit;
+    std::vector<std::string> names;
+  };
+  const std::vector<Case> cases = {
+      // Names starting with the text alphabetically (the text itself first),
+      // then the rest: shorter first, then alphabetical.
+      {"harrow",
+       50,
+       {"Harrow", "Harrow Ford", "Harrowgate Mine", "Deep Harrow Pit", "Far Harrow Ruin",
+        "Old Harrow Ruins"}},
+      {"HARROW", 3, {"Harrow", "Harrow Ford", "Harrowgate Mine"}},
+      {"  harrow   FO ", 50, {"Harrow Ford"}},
+      {"ruin harrow", 50, {"Far Harrow Ruin", "Old Harrow Ruins"}},
+      {"har mi", 50, {"Harrowgate Mine"}},
+      {"\xC3\xA6rn", 50, {"\xC3\x86rnholt Barrow"}},
+      {"hook lantern \"inn\"", 50, {"Hook & <Lantern> \"Inn\""}},
+      {"hook &", 50, {"Hook & <Lantern> \"Inn\""}},
+      {"harrow zzz", 50, {}},
+      {"- &", 50, {}},
+      {"harrow", 0, {}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(store.Search(c.text, c.limit), c.names) << c.text << " limit " << c.limit;
+  }
+}
+
+TEST_F(WorldStoreTest, FindsPlacesByExactNameInAnyCase) {
+  service::WorldStore store(Db());
+  const std::optional<service::PlaceDetails> vault = store.FindPlace("SUNKEN vault");
+  ASSERT_TRUE(vault.has_value());
+  EXPECT_EQ(vault->name, "Sunken Vault");
+  EXPECT_EQ(vault->coords, "33.4N, 12.7E");
+  EXPECT_EQ(vault->levels, "20-35");
+  EXPECT_EQ(store.Notes(vault->id),
+            (std::vector<std::string>{"Bring a light.", "Pull the left lever & wait."}));
+  EXPECT_TRUE(store.FindPlace("\xC3\xA6RNHOLT BARROW").has_value());
+  EXPECT_FALSE(store.FindPlace("Sunken").has_value());
+  EXPECT_FALSE(store.FindPlace("").has_value());
+}
+
+// Place ids are renumbered into listing order; every route read back from
+// the database must still be the one the planner computed.
+TEST_F(WorldStoreTest, RoutesReadBackMatchThePlanner) {
+  service::WorldStore store(Db());
+  for (std::size_t p = 0; p < world_.places.size(); ++p) {
+    const std::optional<service::PlaceDetails> place = store.FindPlace(world_.places[p].name);
+    ASSERT_TRUE(place.has_value()) << world_.places[p].name;
+    EXPECT_EQ(store.Route(place->id), service::RouteSteps(world_, routes_, p))
+        << world_.places[p].name;
+  }
+  EXPECT_TRUE(store.Route(store.FindPlace("Lost Spire")->id).empty());
+}
+
+TEST_F(WorldStoreTest, ReimportReplacesTheFileWholeAndKeepsOpenReadersOnTheirSnapshot) {
+  service::WorldStore before(Db());
+  service::World renamed = world_;
+  renamed.places[2].name = "Otter Ford";
+  service::WriteWorldDatabase(renamed, routes_, Db());
+
+  EXPECT_TRUE(before.FindPlace("Harrow Ford").has_value()) << "the open reader keeps its file";
+  service::WorldStore after(Db());
+  EXPECT_FALSE(after.FindPlace("Harrow Ford").has_value());
+  EXPECT_TRUE(after.FindPlace("Otter Ford").has_value());
+  EXPECT_FALSE(std::filesystem::exists(Db() + ".importing"));
+}
+
+TEST_F(WorldStoreTest, FailedWriteLeavesNoPartialDatabase) {
+  // A folder where the database should go: the final rename must fail.
+  const std::filesystem::path target = dir_.Path() / "occupied";
+  std::filesystem::create_directories(target / "inside");
+  EXPECT_THROW(service::WriteWorldDatabase(world_, routes_, target), service::StoreError);
+  EXPECT_TRUE(std::filesystem::is_directory(target / "inside"));
+  std::filesystem::path building = target;
+  building += ".importing";
+  EXPECT_FALSE(std::filesystem::exists(building));
+}
+
+TEST_F(WorldStoreTest, RefusesFilesThatAreNotWorldDatabases) {
+  const std::filesystem::path text = dir_.Path() / "notes.txt";
+  service_test::WriteFile(text, "not a database at all, just some text in a file\n");
+  for (const std::string& path :
+       {text.string(), (dir_.Path() / "missing.db").string()}) {
+    EXPECT_THROW(service::WorldStore store(path), service::StoreError) << path;
+  }
+  {
+    service::SqliteConnection other((dir_.Path() / "other.db").string(),
+                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    other.Execute("CREATE TABLE t(x);");
+  }
+  try {
+    service::WorldStore store((dir_.Path() / "other.db").string());
+    ADD_FAILURE() << "opened a database without the world's tables";
+  } catch (const service::StoreError& error) {
+    EXPECT_NE(std::string(error.what()).find("not a world database"), std::string::npos);
+  }
+}
+
+}  // namespace
