@@ -18,6 +18,7 @@
 #include "host/host_session.h"
 #include "host/json_event_writer.h"
 #include "host/script_runner.h"
+#include "host/text_event_writer.h"
 #include "platform/component.h"
 #include "platform/http_settings.h"
 
@@ -62,6 +63,10 @@ int main(int argc, char** argv) {
       ->type_name("FILE");
   app.add_option("--script", script, "Commands to run, from FILE or - for standard input")
       ->type_name("FILE|-");
+  std::string format = "json";
+  app.add_option("--format", format,
+                 "How events are printed: json (one object per line) or text (for people)")
+      ->check(CLI::IsMember({"json", "text"}));
   CLI11_PARSE(app, argc, argv);
 
   if (script.empty()) {
@@ -97,7 +102,12 @@ int main(int argc, char** argv) {
     platform::ComponentRegistry::SetPath(registry_path);
     platform::SetConnectTo(connect_to);
 
-    auto sink = std::make_shared<host::JsonEventWriter>(std::cout);
+    std::shared_ptr<host::EventSink> sink;
+    if (format == "text") {
+      sink = std::make_shared<host::TextEventWriter>(std::cout);
+    } else {
+      sink = std::make_shared<host::JsonEventWriter>(std::cout);
+    }
     {
       host::HostSession session(sink, plugin_path, std::cerr);
       host::ScriptRunner runner(session, *sink);
