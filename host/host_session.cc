@@ -1,6 +1,5 @@
 #include "host/host_session.h"
 
-#include <cstdio>
 #include <utility>
 
 #include "host/command_failure.h"
@@ -9,22 +8,17 @@
 
 namespace host {
 
-namespace {
-
-std::string Hex(platform::HResult hr) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
-  return text;
-}
-
-}  // namespace
-
 HostSession::HostSession(std::shared_ptr<EventSink> sink, std::string plugin_path,
                          std::ostream& diagnostics)
+    : HostSession(std::move(sink), NewPluginLoader(std::move(plugin_path), diagnostics),
+                  diagnostics) {}
+
+HostSession::HostSession(std::shared_ptr<EventSink> sink, std::unique_ptr<PluginLoader> loader,
+                         std::ostream& diagnostics)
     : sink_(std::move(sink)),
-      plugin_path_(std::move(plugin_path)),
       diagnostics_(diagnostics),
-      site_(std::make_shared<Site>(sink_)) {}
+      site_(std::make_shared<Site>(sink_)),
+      loader_(std::move(loader)) {}
 
 HostSession::~HostSession() {
   try {
@@ -39,8 +33,8 @@ HostSession::~HostSession() {
 }
 
 void HostSession::Init(bool with_site) {
-  if (!library_.loaded()) LoadLibrary();
-  if (main_.empty()) CreateMain();
+  if (!loader_->loaded()) loader_->Load();
+  if (main_.empty()) main_ = loader_->CreateMain();
   main_->Initialize(with_site ? platform::Ref<hostapi::Site>(site_) : nullptr);
 }
 
@@ -53,14 +47,14 @@ void HostSession::Release() { main_.reset(); }
 
 void HostSession::Unload() {
   Release();
-  if (!library_.loaded()) return;
-  if (!library_.CanUnloadNow()) {
+  if (!loader_->loaded()) return;
+  if (!loader_->CanUnloadNow()) {
     diagnostics_ << "marlgate-host: the plug-in library still has live objects; it stays loaded\n";
     return;
   }
   site_->view_factory()->Forget();
   site_->RenewCharacterStats();
-  if (!library_.Unload()) {
+  if (!loader_->Unload()) {
     diagnostics_ << "marlgate-host: the plug-in library refused to unload; it stays loaded\n";
   }
 }
@@ -74,39 +68,6 @@ void HostSession::Login(const std::wstring& name) {
 
 std::shared_ptr<Panel> HostSession::CurrentPanel() const {
   return site_->view_factory()->LastPanel();
-}
-
-void HostSession::LoadLibrary() {
-  library_.Load(plugin_path_);
-  // Registration only records the classes; the host creates Main from the
-  // library it loaded itself, so a failed registration is reported, not
-  // fatal.
-  try {
-    platform::HResult hr = library_.RegisterServer();
-    if (hr != platform::kOk) {
-      diagnostics_ << "marlgate-host: DllRegisterServer of " << plugin_path_ << " returned "
-                   << Hex(hr) << "\n";
-    }
-  } catch (const platform::Error& e) {
-    diagnostics_ << "marlgate-host: registering " << plugin_path_ << " failed: " << e.what()
-                 << "\n";
-  }
-}
-
-void HostSession::CreateMain() {
-  std::shared_ptr<platform::ClassFactory> factory = library_.GetClassObject(kMainClassId);
-  if (!factory) {
-    throw CommandFailure(L"the plug-in library serves no class " +
-                         platform::Utf8ToWide(kMainClassId.ToString()));
-  }
-  std::shared_ptr<void> object;
-  platform::HResult hr = factory->CreateInstance(hostapi::kIidPlugin2, &object);
-  factory.reset();
-  if (hr != platform::kOk || !object) {
-    throw CommandFailure(L"the class factory did not create Main (" +
-                         platform::Utf8ToWide(Hex(hr)) + L")");
-  }
-  main_ = platform::Ref<hostapi::Plugin2>(std::static_pointer_cast<hostapi::Plugin2>(object));
 }
 
 }  // namespace host

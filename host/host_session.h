@@ -6,15 +6,11 @@
 
 #include "host/event_sink.h"
 #include "host/panel.h"
+#include "host/plugin_loader.h"
 #include "host/site.h"
 #include "hostapi/plugin.h"
-#include "platform/component.h"
 
 namespace host {
-
-// The class id of the plug-in's `Main`.
-inline constexpr platform::Guid kMainClassId{
-    0xDA1DF1DA, 0x18A6, 0x473F, {0x85, 0x1E, 0x0D, 0x1A, 0x0F, 0xBD, 0x7D, 0x06}};
 
 // What the host holds of one plug-in: its library, its `Main`, and the host
 // objects the plug-in reaches through the site. Everything runs on the
@@ -25,6 +21,9 @@ inline constexpr platform::Guid kMainClassId{
 class HostSession {
  public:
   HostSession(std::shared_ptr<EventSink> sink, std::string plugin_path,
+              std::ostream& diagnostics);
+  // The same with a loader of the caller's choice.
+  HostSession(std::shared_ptr<EventSink> sink, std::unique_ptr<PluginLoader> loader,
               std::ostream& diagnostics);
   // Releases `Main` and unloads the library, as Unload does.
   ~HostSession();
@@ -50,19 +49,15 @@ class HostSession {
   // The panel the view factory built last; null when there is none.
   std::shared_ptr<Panel> CurrentPanel() const;
 
-  bool library_loaded() const { return library_.loaded(); }
+  bool library_loaded() const { return loader_->loaded(); }
   bool main_held() const { return !main_.empty(); }
   const std::shared_ptr<Site>& site() const { return site_; }
 
  private:
-  void LoadLibrary();
-  void CreateMain();
-
   std::shared_ptr<EventSink> sink_;
-  std::string plugin_path_;
   std::ostream& diagnostics_;
   std::shared_ptr<Site> site_;
-  platform::ComponentLibrary library_;
+  std::unique_ptr<PluginLoader> loader_;
   platform::Ref<hostapi::Plugin2> main_;
 };
 

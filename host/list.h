@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -13,7 +12,9 @@ namespace host {
 
 // A list of rows of cells. Rows exist only where InsertRow put them; within
 // an existing row any column and sub-value from 0 up may be set. Cells are
-// kept sparsely, so a far column costs one entry, not the columns before it.
+// kept sparsely, so a far column costs one entry, not the columns before it;
+// a row's few cells sit in one small sorted array (a row of the plug-in's
+// holds two), so filling a row costs one allocation besides its text.
 //
 // Failures raise platform::Error(kErrInvalidArgument): inserting at a
 // negative index or past the row count, deleting, reading or setting a row
@@ -41,11 +42,17 @@ class List : public hostapi::List, public HostControl {
   ControlSnapshot Snapshot() const override;
 
  private:
-  // column -> sub-value -> value; never holds an empty Variant or an empty
-  // column map.
-  using Cells = std::map<int32_t, std::map<int32_t, platform::Variant>>;
+  struct StoredCell {
+    int32_t column;
+    int32_t sub_value;
+    platform::Variant value;  // never empty
+  };
+  // Sorted by column, then sub-value; each address at most once.
+  using Cells = std::vector<StoredCell>;
 
   void CheckRow(int32_t row) const;
+  // The first cell not before (column, sub_value).
+  static Cells::iterator LowerBound(Cells& cells, int32_t column, int32_t sub_value);
 
   std::vector<Cells> rows_;
 };
