@@ -1,0 +1,333 @@
+#include "component/windows/http_handler_object.h"
+
+#include <msxml2.h>
+
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "component/windows/com_server.h"
+#include "http/http_handler.h"
+#include "platform/error.h"
+#include "platform/variant.h"
+#include "platform/windows/com_object.h"
+#include "platform/windows/msxml_ids.h"
+
+namespace component::windows {
+
+using platform::windows::Bstr;
+using platform::windows::ComPtr;
+using platform::windows::ScopedVariant;
+
+namespace {
+
+constexpr DISPID kDispIdPostRequest = 3;
+constexpr DISPID kDispIdServerMessage = 1;
+constexpr DISPID kDispIdFailMessage = 2;
+
+// The value that ArgsArr carries into the form, as the plug-in's Value
+// field reads it: text, a 32-bit number, or empty. nullopt (which fails
+// the request's step 4568) when the argument is missing, an array, Null, or
+// a value that has no text.
+std::optional<platform::Variant> ArgumentValue(const VARIANT* argument) {
+  if (argument == nullptr) return std::nullopt;
+  ScopedVariant value;
+  if (FAILED(::VariantCopyInd(value.Receive(), const_cast<VARIANT*>(argument)))) return std::nullopt;
+  // A by-reference VARIANT holds the caller's VARIANT, itself maybe by
+  // reference once more.
+  if (value->vt == (VT_VARIANT | VT_BYREF)) return ArgumentValue(value->pvarVal);
+  if ((value->vt & VT_ARRAY) != 0) return std::nullopt;
+  switch (value->vt) {
+    case VT_ERROR:  // an omitted optional argument
+    case VT_NULL:
+      return std::nullopt;
+    case VT_EMPTY:
+      return platform::Variant();
+    case VT_BSTR:
+      return platform::Variant(value->bstrVal ? std::wstring(value->bstrVal, ::SysStringLen(value->bstrVal))
+                                              : std::wstring());
+    case VT_I1: return platform::Variant(static_cast<int32_t>(value->cVal));
+    case VT_UI1: return platform::Variant(static_cast<int32_t>(value->bVal));
+    case VT_I2: return platform::Variant(static_cast<int32_t>(value->iVal));
+    case VT_UI2: return platform::Variant(static_cast<int32_t>(value->uiVal));
+    case VT_I4: return platform::Variant(static_cast<int32_t>(value->lVal));
+    case VT_INT: return platform::Variant(static_cast<int32_t>(value->intVal));
+    default:
+      break;
+  }
+  // Anything else that converts to text (a date, a real number, a larger
+  // integer, an object with a text default value) goes as that text.
+  ScopedVariant text;
+  if (FAILED(::VariantChangeType(text.Receive(), value.get(), 0, VT_BSTR))) return std::nullopt;
+  return platform::Variant(text->bstrVal ? std::wstring(text->bstrVal, ::SysStringLen(text->bstrVal))
+                                         : std::wstring());
+}
+
+// Calls one event on one sink; what the sink returns is its own affair.
+void InvokeEvent(IDispatch* sink, DISPID member, VARIANT* argument) {
+  DISPPARAMS params{argument, nullptr, 1, 0};
+  ScopedVariant result;
+  EXCEPINFO exception{};
+  UINT bad_argument = 0;
+  const HRESULT hr = sink->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                                  result.Receive(), &exception, &bad_argument);
+  if (hr == DISP_E_EXCEPTION) {
+    ::SysFreeString(exception.bstrSource);
+    ::SysFreeString(exception.bstrDescription);
+    ::SysFreeString(exception.bstrHelpFile);
+  }
+}
+
+}  // namespace
+
+HttpHandlerObject::HttpHandlerObject()
+    : type_info_(OwnTypeInfo(IID__httpHandler)),
+      events_(this, DIID___httpHandler),
+      handler_(platform::MakeRef<httpHandler>()) {
+  server_message_ = handler_->serverMessage.Connect(
+      [this](platform::Ref<platform::XmlDocument>& document) { FireServerMessage(document); });
+  fail_message_ = handler_->FailMessage.Connect([this](std::wstring& text) { FireFailMessage(text); });
+}
+
+HttpHandlerObject::~HttpHandlerObject() {
+  server_message_.reset();
+  fail_message_.reset();
+  events_.Clear();
+}
+
+HRESULT STDMETHODCALLTYPE HttpHandlerObject::QueryInterface(REFIID iid, void** out) {
+  if (out == nullptr) return E_POINTER;
+  if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID__httpHandler) {
+    *out = static_cast<_httpHandler*>(this);
+  } else if (iid == IID_IConnectionPointContainer) {
+    *out = static_cast<IConnectionPointContainer*>(this);
+  } else if (iid == IID_IProvideClassInfo) {
+    *out = static_cast<IProvideClassInfo*>(this);
+  } else if (iid == IID_ISupportErrorInfo) {
+    *out = static_cast<ISupportErrorInfo*>(this);
+  } else {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  AddRef();
+  return S_OK;
+}
+
+ULONG STDMETHODCALLTYPE HttpHandlerObject::AddRef() { return ++references_; }
+
+ULONG STDMETHODCALLTYPE HttpHandlerObject::Release() {
+  const ULONG left = --references_;
+  if (left == 0) delete this;
+  return left;
+}
+
+HRESULT STDMETHODCALLTYPE HttpHandlerObject::GetTypeInfoCount(UINT* count) {
+  if (count == nullptr) return E_POINTER;
+  *count = 1;
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE HttpHandlerObject::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
+  if (info == nullptr) return E_POINTER;
+  *info = nullptr;
+  if (index != 0) return DISP_E_BADINDEX;
+  type_info_->AddRef();
+  *info = type_info_.get();
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE HttpHandlerObject::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count,
+                                                           LCID, DISPID* ids) {
+  if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+  return ::DispGetIDsOfNames(type_info_.get(), names, count, ids);
+}
+
+HRESULT STDMETHODCALLTYPE HttpHandlerObject::Invoke(DISPID member, REFIID iid, LCID, WORD flags,
+                                                    DISPPARAMS* params, VARIANT* result,
+                                                    EXCEPINFO* exception, UINT* bad_argument) {
+  if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+  if (member == kDispIdPostRequest && (flags & DISPATCH_METHOD) != 0) {
+    return InvokePostRequest(params, bad_argument);
+  }
+  // The type information calls the _httpHandler members on this object
+  // and turns a failure with error information into the EXCEPINFO.
+  return type_info_->Invoke(static_cast<_httpHandler*>(this), member, flags, params, result,
+                            exception, bad_argument);
+}
+
+HRESULT STDMETHODCALLTYPE HttpHandlerObject::get_isRunning(VARIANT_BOOL* value) {
+  if (value == nullptr) return E_POINTER;
+  try {
+    *value = handler_->isRunning() ? VARIANT_TRUE : VARIANT_FALSE;
+    return S_OK;
+  } catch (...) {
+    return CurrentExceptionToHResult(IID__httpHandler);
+  }
+}
+
+HRESULT STDMETHODCALLTYPE HttpHandlerObject::Abort() {
+  try {
+    handler_->Abort();
+    return S_OK;
+  } catch (...) {
+    return CurrentExceptionToHResult(IID__httpHandler);
+  }
+}
+
+// The request reports its own failures through its trap (the error line in
+// chat and in the log) and its outcome as events; the caller learns nothing
+// here, as in the plug-in.
+HRESULT STDMETHODCALLTYPE HttpHandlerObject::PostRequest(BSTR* URL, BSTR* Mode, VARIANT* ArgsArr,
+                                                         LONG* msTimeOut) {
+  if (URL == nullptr || Mode == nullptr) return E_POINTER;
+  try {
+    const std::wstring url = *URL ? std::wstring(*URL, ::SysStringLen(*URL)) : std::wstring();
+    const std::wstring mode = *Mode ? std::wstring(*Mode, ::SysStringLen(*Mode)) : std::wstring();
+    const int32_t time_out = msTimeOut != nullptr ? static_cast<int32_t>(*msTimeOut)
+                                                  : httpHandler::kDefaultTimeOutMs;
+    handler_->PostRequest(url, mode, ArgumentValue(ArgsArr), time_out);
+    return S_OK;
+  } catch (...) {
+    return CurrentExceptionToHResult(IID__httpHandler);
+  }
+}
+
+// PostRequest by name: its arguments are read here rather than by the type
+// information, whose Wine form hands an omitted by-reference msTimeOut over
+// as a long of 0 instead of its declared default (so the request would time
+// out at once). Positional and named arguments are taken as the type library
+// declares them; an omitted msTimeOut is 240000.
+HRESULT HttpHandlerObject::InvokePostRequest(DISPPARAMS* params, UINT* bad_argument) {
+  constexpr UINT kParameters = 4;  // URL, Mode, ArgsArr, msTimeOut
+  if (params == nullptr) return E_INVALIDARG;
+  if (params->cArgs > kParameters || params->cNamedArgs > params->cArgs) return DISP_E_BADPARAMCOUNT;
+  const VARIANT* arguments[kParameters] = {};
+  UINT slot_of[kParameters] = {};  // each argument's place in rgvarg
+  const UINT positional = params->cArgs - params->cNamedArgs;
+  for (UINT i = 0; i < positional; ++i) {
+    slot_of[i] = params->cArgs - 1 - i;
+    arguments[i] = &params->rgvarg[slot_of[i]];
+  }
+  for (UINT n = 0; n < params->cNamedArgs; ++n) {
+    const DISPID id = params->rgdispidNamedArgs[n];
+    if (id < 0 || static_cast<UINT>(id) >= kParameters || arguments[id] != nullptr) {
+      if (bad_argument != nullptr) *bad_argument = n;
+      return DISP_E_PARAMNOTFOUND;
+    }
+    slot_of[id] = n;
+    arguments[id] = &params->rgvarg[n];
+  }
+  auto omitted = [&](UINT i) {
+    if (arguments[i] == nullptr) return true;
+    const VARIANT* v = arguments[i];
+    if (v->vt == (VT_VARIANT | VT_BYREF)) v = v->pvarVal;
+    return v->vt == VT_ERROR && v->scode == DISP_E_PARAMNOTFOUND;
+  };
+  ScopedVariant texts[2];
+  for (UINT i = 0; i < 2; ++i) {
+    if (omitted(i)) return DISP_E_PARAMNOTFOUND;
+    if (FAILED(::VariantChangeType(texts[i].Receive(), const_cast<VARIANT*>(arguments[i]), 0, VT_BSTR))) {
+      if (bad_argument != nullptr) *bad_argument = slot_of[i];
+      return DISP_E_TYPEMISMATCH;
+    }
+  }
+  LONG time_out = httpHandler::kDefaultTimeOutMs;
+  if (!omitted(3)) {
+    ScopedVariant number;
+    if (FAILED(::VariantChangeType(number.Receive(), const_cast<VARIANT*>(arguments[3]), 0, VT_I4))) {
+      if (bad_argument != nullptr) *bad_argument = slot_of[3];
+      return DISP_E_TYPEMISMATCH;
+    }
+    time_out = number->lVal;
+  }
+  BSTR url = texts[0]->bstrVal;
+  BSTR mode = texts[1]->bstrVal;
+  return PostRequest(&url, &mode, omitted(2) ? nullptr : const_cast<VARIANT*>(arguments[2]),
+                     &time_out);
+}
+
+HRESULT STDMETHODCALLTYPE HttpHandlerObject::ReadyStateChange() {
+  try {
+    handler_->ReadyStateChange();
+    return S_OK;
+  } catch (...) {
+    return CurrentExceptionToHResult(IID__httpHandler);
+  }
+}
+
+HRESULT STDMETHODCALLTYPE HttpHandlerObject::EnumConnectionPoints(IEnumConnectionPoints** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  try {
+    std::vector<IConnectionPoint*> points{&events_};
+    *out = new SnapshotEnumerator<IEnumConnectionPoints, IConnectionPoint*>(
+        IID_IEnumConnectionPoints, std::move(points));
+    return S_OK;
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT STDMETHODCALLTYPE HttpHandlerObject::FindConnectionPoint(REFIID iid, IConnectionPoint** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  if (iid != events_.events()) return CONNECT_E_NOCONNECTION;
+  events_.AddRef();
+  *out = &events_;
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE HttpHandlerObject::GetClassInfo(ITypeInfo** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  try {
+    *out = OwnTypeInfo(CLSID_httpHandler).Detach();
+    return S_OK;
+  } catch (...) {
+    return CurrentExceptionToHResult(IID_IProvideClassInfo);
+  }
+}
+
+HRESULT STDMETHODCALLTYPE HttpHandlerObject::InterfaceSupportsErrorInfo(REFIID iid) {
+  return iid == IID__httpHandler ? S_OK : S_FALSE;
+}
+
+// The document as the sinks receive it: the MSXML document itself, or null
+// when the request client runs on another document (a test's).
+void HttpHandlerObject::FireServerMessage(platform::Ref<platform::XmlDocument>& document) {
+  auto sinks = events_.Sinks();
+  if (sinks.empty()) return;
+  ComPtr<IXMLDOMDocument2> dom;
+  if (auto* com = dynamic_cast<platform::windows::ComObject*>(document.get())) {
+    dom = com->Object().Query<IXMLDOMDocument2>(platform::windows::kIidXmlDomDocument2);
+  }
+  // The sinks receive the address of one IXMLDOMDocument2 pointer, which
+  // they may replace; whatever it holds at the end is released.
+  IXMLDOMDocument2* slot = dom.Detach();
+  for (const ComPtr<IDispatch>& sink : sinks) {
+    VARIANT argument;
+    ::VariantInit(&argument);
+    argument.vt = VT_DISPATCH | VT_BYREF;
+    argument.ppdispVal = reinterpret_cast<IDispatch**>(&slot);
+    InvokeEvent(sink.get(), kDispIdServerMessage, &argument);
+  }
+  if (slot != nullptr) slot->Release();
+}
+
+void HttpHandlerObject::FireFailMessage(std::wstring& text) {
+  auto sinks = events_.Sinks();
+  if (sinks.empty()) return;
+  Bstr slot(text);
+  for (const ComPtr<IDispatch>& sink : sinks) {
+    BSTR raw = slot.Detach();
+    VARIANT argument;
+    ::VariantInit(&argument);
+    argument.vt = VT_BSTR | VT_BYREF;
+    argument.pbstrVal = &raw;
+    InvokeEvent(sink.get(), kDispIdFailMessage, &argument);
+    slot = Bstr::Adopt(raw);  // the sink may have put another string there
+  }
+  text = slot.str();
+}
+
+}  // namespace component::windows

@@ -1,0 +1,147 @@
+// The Windows loader: the plug-in library is an in-process COM server. The
+// host loads it itself (so that it stays the library at the given path and
+// can be let go of on `unload`), registers it through its own
+// DllRegisterServer, and creates Main with CoCreateInstance, which finds
+// the library through that registration. The calling thread must be in a
+// single-threaded apartment.
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstdio>
+#include <memory>
+#include <utility>
+
+#include "host/command_failure.h"
+#include "host/plugin_loader.h"
+#include "host/windows/site_bridge.h"
+#include "marlgate_travels.h"
+#include "platform/error.h"
+#include "platform/text.h"
+#include "platform/windows/com_error.h"
+#include "platform/windows/com_types.h"
+
+namespace host {
+
+namespace {
+
+using platform::windows::ComPtr;
+
+std::string Hex(HRESULT hr) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
+  return text;
+}
+
+// Main, as the host drives it, over the COM interface IPlugin2.
+class ComPlugin2 final : public hostapi::Plugin2 {
+ public:
+  explicit ComPlugin2(ComPtr<IPlugin2> main) : main_(std::move(main)) {}
+
+  void Initialize(platform::Ref<hostapi::Site> site) override {
+    ComPtr<ISiteBridge> bridge;
+    if (site) bridge = ComPtr<ISiteBridge>::Adopt(new windows::SiteBridge(std::move(site)));
+    const HRESULT hr = main_->Initialize(bridge.get());
+    if (FAILED(hr)) platform::windows::RaiseHResult(hr, L"IPlugin2::Initialize");
+  }
+
+  void Terminate() override {
+    const HRESULT hr = main_->Terminate();
+    if (FAILED(hr)) platform::windows::RaiseHResult(hr, L"IPlugin2::Terminate");
+  }
+
+ private:
+  ComPtr<IPlugin2> main_;
+};
+
+class ComPluginLoader final : public PluginLoader {
+ public:
+  ComPluginLoader(std::string path, std::ostream& diagnostics)
+      : path_(std::move(path)), wide_path_(platform::Utf8ToWide(path_)), diagnostics_(diagnostics) {}
+
+  ~ComPluginLoader() override {
+    if (module_ != nullptr) ::FreeLibrary(module_);
+  }
+
+  void Load() override {
+    if (module_ != nullptr) platform::Raise(platform::kErrInvalidArgument, L"The plug-in is already loaded");
+    if (::GetFileAttributesW(wide_path_.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      const DWORD error = ::GetLastError();
+      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        platform::Raise(platform::kErrFileNotFound,
+                        platform::StandardDescription(platform::kErrFileNotFound) + L": " + wide_path_);
+      }
+    }
+    // Its own folder first for what it imports, as COM loads it.
+    HMODULE module = ::LoadLibraryExW(wide_path_.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (module == nullptr) {
+      const HRESULT hr = platform::windows::LastErrorHResult();
+      platform::Raise(platform::kErrFileAccess,
+                      platform::windows::HResultDescription(hr) + L": " + wide_path_);
+    }
+    module_ = module;
+    // The registration makes CoCreateInstance find this library. If it
+    // fails (no right to write the classes), COM uses whatever server is
+    // registered, and the host says so.
+    auto register_server = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(::GetProcAddress(module_, "DllRegisterServer")));
+    if (register_server == nullptr) {
+      diagnostics_ << "marlgate-host: " << path_ << " does not export DllRegisterServer\n";
+      return;
+    }
+    const HRESULT hr = register_server();
+    if (hr != S_OK) {
+      diagnostics_ << "marlgate-host: DllRegisterServer of " << path_ << " returned " << Hex(hr) << "\n";
+    }
+  }
+
+  bool loaded() const override { return module_ != nullptr; }
+
+  platform::Ref<hostapi::Plugin2> CreateMain() override {
+    ComPtr<IPlugin2> main;
+    const HRESULT hr = ::CoCreateInstance(CLSID_Main, nullptr, CLSCTX_INPROC_SERVER, IID_IPlugin2,
+                                          main.ReceiveVoid());
+    if (FAILED(hr) || !main) {
+      throw CommandFailure(L"CoCreateInstance did not create Main (" + platform::Utf8ToWide(Hex(hr)) +
+                           L"): " + platform::windows::HResultDescription(hr));
+    }
+    return platform::Ref<hostapi::Plugin2>(std::make_shared<ComPlugin2>(std::move(main)));
+  }
+
+  bool CanUnloadNow() override {
+    if (module_ == nullptr) return true;
+    auto can_unload_now = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(::GetProcAddress(module_, "DllCanUnloadNow")));
+    return can_unload_now != nullptr && can_unload_now() == S_OK;
+  }
+
+  // COM holds the library too, since CoCreateInstance loaded it: COM lets
+  // go of the libraries that agree to go, then the host lets go of its own
+  // handle. The library is gone when no handle of it is left.
+  bool Unload() override {
+    if (module_ == nullptr || !CanUnloadNow()) return false;
+    ::CoFreeUnusedLibrariesEx(0, 0);
+    ::FreeLibrary(module_);
+    module_ = nullptr;
+    HMODULE still = nullptr;
+    if (::GetModuleHandleExW(0, wide_path_.c_str(), &still) && still != nullptr) {
+      module_ = still;  // held elsewhere: keep it counted as the host's again
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  std::string path_;
+  std::wstring wide_path_;
+  std::ostream& diagnostics_;
+  HMODULE module_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<PluginLoader> NewPluginLoader(std::string path, std::ostream& diagnostics) {
+  return std::make_unique<ComPluginLoader>(std::move(path), diagnostics);
+}
+
+}  // namespace host

@@ -1,0 +1,61 @@
+#include "platform/windows/com_error.h"
+
+#include <ole2.h>
+#include <oleauto.h>
+
+#include "platform/error.h"
+#include "platform/windows/com_types.h"
+
+namespace platform::windows {
+
+namespace {
+
+// Line breaks of a system message would split the error line in chat and in
+// the log; they become blanks, and trailing ones go.
+std::wstring OneLine(std::wstring text) {
+  for (wchar_t& c : text) {
+    if (c == L'\r' || c == L'\n') c = L' ';
+  }
+  while (!text.empty() && text.back() == L' ') text.pop_back();
+  return text;
+}
+
+std::wstring SystemMessage(HRESULT hr) {
+  wchar_t* buffer = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::wstring text;
+  if (length > 0 && buffer != nullptr) text.assign(buffer, length);
+  if (buffer != nullptr) ::LocalFree(buffer);
+  return OneLine(std::move(text));
+}
+
+}  // namespace
+
+std::wstring HResultDescription(HRESULT hr) {
+  // Error information belongs to the last failing call on this thread that
+  // set any; GetErrorInfo hands it out once and clears it.
+  ComPtr<IErrorInfo> info;
+  if (::GetErrorInfo(0, info.Receive()) == S_OK && info) {
+    Bstr description;
+    if (SUCCEEDED(info->GetDescription(description.Receive()))) {
+      std::wstring text = OneLine(description.str());
+      if (!text.empty()) return text;
+    }
+  }
+  return SystemMessage(hr);
+}
+
+void RaiseHResult(HRESULT hr, const std::wstring& what) {
+  std::wstring description = HResultDescription(hr);
+  if (description.empty()) description = what + L" failed";
+  throw Error(static_cast<int32_t>(hr), description);
+}
+
+HRESULT LastErrorHResult() {
+  const DWORD error = ::GetLastError();
+  return error == 0 ? E_FAIL : HRESULT_FROM_WIN32(error);
+}
+
+}  // namespace platform::windows

@@ -1,0 +1,48 @@
+#include <windows.h>
+
+#include "platform/env.h"
+#include "platform/error.h"
+#include "platform/linux/factories.h"
+#include "platform/windows/clock_text.h"
+#include "platform/windows/factories.h"
+
+namespace platform {
+
+namespace {
+
+// The real platform of the Windows build. It has no state of its own: every
+// object it makes belongs to the calling thread.
+class WindowsEnv final : public Env {
+ public:
+  // The timer of the Linux build serves here too: it only uses the message
+  // loop, and the loop is the thread's Windows message queue.
+  Ref<Timer> CreateTimer() override { return linux_impl::NewLoopTimer(); }
+  Ref<HttpRequest> CreateHttpRequest() override { return windows::NewMsxmlHttpRequest(); }
+  Ref<XmlDocument> CreateXmlDocument() override { return windows::NewMsxmlDocument(); }
+  Ref<FileSystem> CreateFileSystem() override { return windows::NewScriptingFileSystem(); }
+
+  // The user's settings are read at every call, as a change of them shows
+  // in the next date written.
+  std::wstring LongDate() override {
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    return windows::LongDateText(now);
+  }
+
+  std::wstring ShortTime() override {
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    return windows::ShortTimeText(now);
+  }
+
+  wchar_t PathSeparator() const override { return L'\\'; }
+};
+
+}  // namespace
+
+Env* Env::Default() {
+  static WindowsEnv env;
+  return &env;
+}
+
+}  // namespace platform

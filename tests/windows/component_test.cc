@@ -1,0 +1,545 @@
+// The plug-in as a COM server, loaded from the built marlgate_travels.dll:
+// its class factories, DllCanUnloadNow, self-registration, the type library,
+// and httpHandler as an automation client sees it (late-bound calls and
+// events through a connection point, against a loopback server).
+
+#include <windows.h>
+#include <msxml2.h>
+#include <objbase.h>
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "marlgate_travels.h"
+#include "platform/message_loop.h"
+#include "platform/text.h"
+#include "platform/windows/com_types.h"
+#include "platform/windows/msxml_ids.h"
+#include "tests/windows/loopback_server.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using platform::windows::Bstr;
+using platform::windows::ComPtr;
+using platform::windows::ScopedVariant;
+using windows_tests::LoopbackServer;
+
+using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+using NoArgumentFn = HRESULT(STDAPICALLTYPE*)();
+
+std::wstring BinFolder() {
+  wchar_t exe[MAX_PATH];
+  const DWORD length = ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  std::wstring path(exe, length);
+  return path.substr(0, path.find_last_of(L"\\/"));
+}
+
+std::wstring GuidText(const GUID& guid) {
+  wchar_t buffer[40];
+  ::StringFromGUID2(guid, buffer, 40);
+  return buffer;
+}
+
+// The default value of HKCR\key's `name` (null: the default value); nullopt
+// when the key or value is not there.
+std::optional<std::wstring> RegistryValue(const std::wstring& key, const wchar_t* name = nullptr) {
+  wchar_t data[1024];
+  DWORD size = sizeof data;
+  const LONG status = ::RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr,
+                                     data, &size);
+  if (status != ERROR_SUCCESS) return std::nullopt;
+  return std::wstring(data);
+}
+
+// In the 64-bit view of HKCR, or (with `view` KEY_WOW64_32KEY) the 32-bit one.
+bool KeyExists(const std::wstring& key, REGSAM view = 0) {
+  HKEY handle = nullptr;
+  if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS) {
+    return false;
+  }
+  ::RegCloseKey(handle);
+  return true;
+}
+
+class ComponentTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    path_ = BinFolder() + L"\\marlgate_travels.dll";
+    module_ = ::LoadLibraryExW(path_.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    ASSERT_NE(module_, nullptr);
+    get_class_object_ = reinterpret_cast<GetClassObjectFn>(
+        reinterpret_cast<void*>(::GetProcAddress(module_, "DllGetClassObject")));
+    can_unload_now_ = reinterpret_cast<NoArgumentFn>(
+        reinterpret_cast<void*>(::GetProcAddress(module_, "DllCanUnloadNow")));
+    register_server_ = reinterpret_cast<NoArgumentFn>(
+        reinterpret_cast<void*>(::GetProcAddress(module_, "DllRegisterServer")));
+    unregister_server_ = reinterpret_cast<NoArgumentFn>(
+        reinterpret_cast<void*>(::GetProcAddress(module_, "DllUnregisterServer")));
+    ASSERT_TRUE(get_class_object_ && can_unload_now_ && register_server_ && unregister_server_);
+  }
+
+  static ComPtr<IClassFactory> Factory(const CLSID& clsid) {
+    ComPtr<IClassFactory> factory;
+    EXPECT_EQ(get_class_object_(clsid, IID_IClassFactory, factory.ReceiveVoid()), S_OK);
+    return factory;
+  }
+
+  // The registration as this test found it is put back when it ends.
+  void KeepRegistration() { was_registered_ = KeyExists(L"CLSID\\" + GuidText(CLSID_Main)); }
+  void RestoreRegistration() {
+    if (was_registered_) {
+      EXPECT_EQ(register_server_(), S_OK);
+    } else {
+      EXPECT_EQ(unregister_server_(), S_OK);
+    }
+  }
+
+  static inline std::wstring path_;
+  static inline HMODULE module_ = nullptr;
+  static inline GetClassObjectFn get_class_object_ = nullptr;
+  static inline NoArgumentFn can_unload_now_ = nullptr;
+  static inline NoArgumentFn register_server_ = nullptr;
+  static inline NoArgumentFn unregister_server_ = nullptr;
+  bool was_registered_ = false;
+};
+
+TEST_F(ComponentTest, ServesItsTwoClassesAndNothingElse) {
+  for (const CLSID* clsid : {&CLSID_Main, &CLSID_httpHandler}) {
+    ComPtr<IClassFactory> factory = Factory(*clsid);
+    ASSERT_TRUE(factory);
+    ComPtr<IUnknown> object;
+    ComPtr<IUnknown> outer = factory.Query<IUnknown>(IID_IUnknown);
+    EXPECT_EQ(factory->CreateInstance(outer.get(), IID_IUnknown, object.ReceiveVoid()),
+              CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IClassFactory, object.ReceiveVoid()), E_NOINTERFACE);
+  }
+  ComPtr<IPlugin2> main;
+  EXPECT_EQ(Factory(CLSID_Main)->CreateInstance(nullptr, IID_IPlugin2, main.ReceiveVoid()), S_OK);
+  ComPtr<IDispatch> handler;
+  EXPECT_EQ(Factory(CLSID_httpHandler)->CreateInstance(nullptr, IID__httpHandler, handler.ReceiveVoid()),
+            S_OK);
+  void* none = nullptr;
+  EXPECT_EQ(get_class_object_(IID_IUnknown, IID_IClassFactory, &none), CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(none, nullptr);
+}
+
+TEST_F(ComponentTest, CanUnloadOnlyWithoutLiveObjectsOrLocks) {
+  EXPECT_EQ(can_unload_now_(), S_OK);
+  struct Case {
+    const char* holding;
+    std::function<ComPtr<IUnknown>()> hold;
+  };
+  const Case cases[] = {
+      {"a class factory", [] { return Factory(CLSID_Main).Query<IUnknown>(IID_IUnknown); }},
+      {"a Main",
+       [] {
+         ComPtr<IUnknown> o;
+         Factory(CLSID_Main)->CreateInstance(nullptr, IID_IUnknown, o.ReceiveVoid());
+         return o;
+       }},
+      {"an httpHandler",
+       [] {
+         ComPtr<IUnknown> o;
+         Factory(CLSID_httpHandler)->CreateInstance(nullptr, IID_IUnknown, o.ReceiveVoid());
+         return o;
+       }},
+  };
+  for (const Case& c : cases) {
+    ComPtr<IUnknown> held = c.hold();
+    ASSERT_TRUE(held) << c.holding;
+    EXPECT_EQ(can_unload_now_(), S_FALSE) << c.holding;
+    held.reset();
+    EXPECT_EQ(can_unload_now_(), S_OK) << c.holding;
+  }
+  {
+    ComPtr<IClassFactory> factory = Factory(CLSID_httpHandler);
+    factory->LockServer(TRUE);
+    factory.reset();
+    EXPECT_EQ(can_unload_now_(), S_FALSE) << "a server lock";
+    Factory(CLSID_httpHandler)->LockServer(FALSE);
+  }
+  EXPECT_EQ(can_unload_now_(), S_OK);
+}
+
+TEST_F(ComponentTest, RegistrationWritesItsKeysAndRemovesThemAll) {
+  KeepRegistration();
+  ASSERT_EQ(register_server_(), S_OK);
+  const std::wstring library = GuidText(LIBID_marlgate_travels);
+  struct Class {
+    const CLSID& clsid;
+    std::wstring prog_id;
+  };
+  const Class classes[] = {{CLSID_Main, L"marlgate_travels.Main"},
+                           {CLSID_httpHandler, L"marlgate_travels.httpHandler"}};
+  for (const Class& c : classes) {
+    const std::wstring key = L"CLSID\\" + GuidText(c.clsid);
+    EXPECT_EQ(RegistryValue(key + L"\\InprocServer32"), path_);
+    EXPECT_EQ(RegistryValue(key + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
+    EXPECT_EQ(RegistryValue(key + L"\\ProgID"), c.prog_id);
+    EXPECT_EQ(RegistryValue(key + L"\\TypeLib"), library);
+    EXPECT_EQ(RegistryValue(c.prog_id + L"\\CLSID"), GuidText(c.clsid));
+    CLSID found{};
+    EXPECT_EQ(::CLSIDFromProgID(c.prog_id.c_str(), &found), S_OK);
+    EXPECT_TRUE(found == c.clsid);
+  }
+  EXPECT_TRUE(KeyExists(L"TypeLib\\" + library + L"\\1.0"));
+  const IID* interfaces[] = {&IID_IPlugin2, &IID__httpHandler, &DIID___httpHandler};
+  for (const IID* iid : interfaces) {
+    EXPECT_EQ(RegistryValue(L"Interface\\" + GuidText(*iid) + L"\\TypeLib"), library);
+  }
+  // Registering again replaces; unregistering removes every key, twice over.
+  EXPECT_EQ(register_server_(), S_OK);
+  ASSERT_EQ(unregister_server_(), S_OK);
+  std::vector<std::wstring> keys = {L"TypeLib\\" + library};
+  for (const Class& c : classes) {
+    keys.push_back(L"CLSID\\" + GuidText(c.clsid));
+    keys.push_back(c.prog_id);
+  }
+  for (const IID* iid : interfaces) keys.push_back(L"Interface\\" + GuidText(*iid));
+  for (const std::wstring& key : keys) {
+    EXPECT_FALSE(KeyExists(key)) << std::string(key.begin(), key.end());
+    EXPECT_FALSE(KeyExists(key, KEY_WOW64_32KEY)) << "32-bit view: " << std::string(key.begin(), key.end());
+  }
+  EXPECT_EQ(unregister_server_(), S_OK);
+  RestoreRegistration();
+}
+
+// A copy registered and then deleted leaves keys that point at nothing;
+// unregistering must still remove them all (UnRegisterTypeLib alone cannot:
+// it reads the type library from the registered file).
+TEST_F(ComponentTest, UnregisteringWorksWhenTheRegisteredFileIsGone) {
+  KeepRegistration();
+  wchar_t temp[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, temp);
+  const std::wstring copy = std::wstring(temp) + L"marlgate-copy-" +
+                            std::to_wstring(::GetCurrentProcessId()) + L".dll";
+  ASSERT_TRUE(::CopyFileW(path_.c_str(), copy.c_str(), FALSE));
+  HMODULE module = ::LoadLibraryExW(copy.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  ASSERT_NE(module, nullptr);
+  auto register_copy = reinterpret_cast<NoArgumentFn>(
+      reinterpret_cast<void*>(::GetProcAddress(module, "DllRegisterServer")));
+  ASSERT_EQ(register_copy(), S_OK);
+  ::FreeLibrary(module);
+  ASSERT_TRUE(::DeleteFileW(copy.c_str()));
+  EXPECT_EQ(RegistryValue(L"CLSID\\" + GuidText(CLSID_Main) + L"\\InprocServer32"), copy);
+
+  EXPECT_EQ(unregister_server_(), S_OK);
+  for (const std::wstring& key :
+       {L"CLSID\\" + GuidText(CLSID_Main), L"TypeLib\\" + GuidText(LIBID_marlgate_travels),
+        L"Interface\\" + GuidText(IID__httpHandler), L"Interface\\" + GuidText(DIID___httpHandler),
+        L"Interface\\" + GuidText(IID_IPlugin2), std::wstring(L"marlgate_travels.Main")}) {
+    EXPECT_FALSE(KeyExists(key)) << std::string(key.begin(), key.end());
+    EXPECT_FALSE(KeyExists(key, KEY_WOW64_32KEY)) << "32-bit view: " << std::string(key.begin(), key.end());
+  }
+  RestoreRegistration();
+}
+
+TEST_F(ComponentTest, TypeLibraryDescribesTheDispatchAndEventInterfaces) {
+  ComPtr<ITypeLib> library;
+  ASSERT_EQ(::LoadTypeLibEx(path_.c_str(), REGKIND_NONE, library.Receive()), S_OK);
+  Bstr name;
+  library->GetDocumentation(-1, name.Receive(), nullptr, nullptr, nullptr);
+  EXPECT_EQ(name.str(), L"marlgate_travels");
+
+  ComPtr<ITypeInfo> dispatch;
+  ASSERT_EQ(library->GetTypeInfoOfGuid(IID__httpHandler, dispatch.Receive()), S_OK);
+  struct Member {
+    const wchar_t* name;
+    DISPID id;
+  };
+  for (const Member& m : {Member{L"isRunning", 1}, Member{L"Abort", 2}, Member{L"PostRequest", 3},
+                          Member{L"ReadyStateChange", DISPID_VALUE}}) {
+    LPOLESTR names[] = {const_cast<LPOLESTR>(m.name)};
+    MEMBERID id = -1;
+    EXPECT_EQ(dispatch->GetIDsOfNames(names, 1, &id), S_OK) << std::wstring(m.name).size();
+    EXPECT_EQ(id, m.id);
+  }
+  // PostRequest's msTimeOut: optional, by reference, 240000 when omitted.
+  ComPtr<ITypeInfo> dual;
+  HREFTYPE dual_ref = 0;
+  ASSERT_EQ(dispatch->GetRefTypeOfImplType(-1, &dual_ref), S_OK);
+  ASSERT_EQ(dispatch->GetRefTypeInfo(dual_ref, dual.Receive()), S_OK);
+  bool checked_default = false;
+  for (UINT i = 0;; ++i) {
+    FUNCDESC* function = nullptr;
+    if (FAILED(dual->GetFuncDesc(i, &function))) break;
+    if (function->memid == 3) {
+      ASSERT_EQ(function->cParams, 4);
+      const PARAMDESC& time_out = function->lprgelemdescParam[3].paramdesc;
+      EXPECT_TRUE(time_out.wParamFlags & PARAMFLAG_FOPT);
+      ASSERT_TRUE(time_out.wParamFlags & PARAMFLAG_FHASDEFAULT);
+      ScopedVariant value;
+      ::VariantChangeType(value.get(), &time_out.pparamdescex->varDefaultValue, 0, VT_I4);
+      EXPECT_EQ(value->lVal, 240000);
+      checked_default = true;
+    }
+    dual->ReleaseFuncDesc(function);
+  }
+  EXPECT_TRUE(checked_default);
+
+  // The events, and the document type of serverMessage from MSXML's library.
+  ComPtr<ITypeInfo> events;
+  ASSERT_EQ(library->GetTypeInfoOfGuid(DIID___httpHandler, events.Receive()), S_OK);
+  for (const Member& m : {Member{L"serverMessage", 1}, Member{L"FailMessage", 2}}) {
+    LPOLESTR names[] = {const_cast<LPOLESTR>(m.name)};
+    MEMBERID id = -1;
+    EXPECT_EQ(events->GetIDsOfNames(names, 1, &id), S_OK);
+    EXPECT_EQ(id, m.id);
+  }
+  FUNCDESC* server_message = nullptr;
+  for (UINT i = 0; SUCCEEDED(events->GetFuncDesc(i, &server_message)); ++i) {
+    if (server_message->memid == 1) break;
+    events->ReleaseFuncDesc(server_message);
+    server_message = nullptr;
+  }
+  ASSERT_NE(server_message, nullptr);
+  const TYPEDESC* type = &server_message->lprgelemdescParam[0].tdesc;
+  while (type->vt == VT_PTR) type = type->lptdesc;
+  ASSERT_EQ(type->vt, VT_USERDEFINED);
+  ComPtr<ITypeInfo> document;
+  ASSERT_EQ(events->GetRefTypeInfo(type->hreftype, document.Receive()), S_OK);
+  Bstr document_name;
+  document->GetDocumentation(MEMBERID_NIL, document_name.Receive(), nullptr, nullptr, nullptr);
+  EXPECT_EQ(document_name.str(), L"IXMLDOMDocument2");
+  events->ReleaseFuncDesc(server_message);
+}
+
+// An event sink as a script would write one: it records the events of
+// __httpHandler and may change the text it receives by reference.
+class RecordingSink final : public IDispatch {
+ public:
+  std::vector<std::wstring> fail_messages;
+  std::vector<std::wstring> documents;  // the root tag of each serverMessage
+  std::wstring replace_with;            // when set, FailMessage's text becomes it
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (iid == IID_IUnknown || iid == IID_IDispatch) {
+      *out = static_cast<IDispatch*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override { return --references_; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    return DISP_E_UNKNOWNNAME;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
+                                   EXCEPINFO*, UINT*) override {
+    if (params == nullptr || params->cArgs != 1) return DISP_E_BADPARAMCOUNT;
+    VARIANT& argument = params->rgvarg[0];
+    if (member == 2 && argument.vt == (VT_BSTR | VT_BYREF)) {
+      fail_messages.push_back(Bstr::Adopt(::SysAllocString(*argument.pbstrVal)).str());
+      if (!replace_with.empty()) {
+        ::SysFreeString(*argument.pbstrVal);
+        *argument.pbstrVal = ::SysAllocString(replace_with.c_str());
+      }
+      return S_OK;
+    }
+    if (member == 1 && argument.vt == (VT_DISPATCH | VT_BYREF)) {
+      std::wstring tag = L"(none)";
+      if (IDispatch* object = *argument.ppdispVal) {
+        ComPtr<IXMLDOMDocument2> document;
+        object->QueryInterface(platform::windows::kIidXmlDomDocument2, document.ReceiveVoid());
+        ComPtr<IXMLDOMElement> root;
+        if (document && SUCCEEDED(document->get_documentElement(root.Receive())) && root) {
+          Bstr name;
+          root->get_tagName(name.Receive());
+          tag = name.str();
+        }
+      }
+      documents.push_back(tag);
+      return S_OK;
+    }
+    return DISP_E_MEMBERNOTFOUND;
+  }
+
+ private:
+  ULONG references_ = 1;
+};
+
+class HttpHandlerClient : public ComponentTest {
+ protected:
+  HttpHandlerClient() {
+    Factory(CLSID_httpHandler)->CreateInstance(nullptr, IID_IDispatch, handler_.ReceiveVoid());
+  }
+
+  DISPID Id(const wchar_t* name) {
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    DISPID id = DISPID_UNKNOWN;
+    EXPECT_EQ(handler_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK);
+    return id;
+  }
+
+  bool IsRunning() {
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    ScopedVariant result;
+    EXPECT_EQ(handler_->Invoke(Id(L"isRunning"), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET,
+                               &none, result.Receive(), nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(result->vt, VT_BOOL);
+    return result->boolVal == VARIANT_TRUE;
+  }
+
+  // PostRequest(URL, Mode, ArgsArr[, msTimeOut]) by value, as a script
+  // passes them; msTimeOut is left out when 0.
+  HRESULT PostRequest(const std::string& url, const std::wstring& mode, const std::wstring& value,
+                      int32_t time_out = 0) {
+    ScopedVariant arguments[4] = {ScopedVariant::Long(time_out), ScopedVariant::Text(value),
+                                  ScopedVariant::Text(mode),
+                                  ScopedVariant::Text(platform::Utf8ToWide(url))};
+    VARIANT raw[4] = {*arguments[0], *arguments[1], *arguments[2], *arguments[3]};
+    const UINT count = time_out != 0 ? 4 : 3;
+    DISPPARAMS params{time_out != 0 ? raw : raw + 1, nullptr, count, 0};
+    return handler_->Invoke(Id(L"PostRequest"), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
+                            &params, nullptr, nullptr, nullptr);
+  }
+
+  DWORD Advise(RecordingSink& sink) {
+    ComPtr<IConnectionPointContainer> container =
+        handler_.Query<IConnectionPointContainer>(IID_IConnectionPointContainer);
+    EXPECT_TRUE(container);
+    EXPECT_EQ(container->FindConnectionPoint(DIID___httpHandler, point_.Receive()), S_OK);
+    DWORD cookie = 0;
+    EXPECT_EQ(point_->Advise(&sink, &cookie), S_OK);
+    return cookie;
+  }
+
+  void PumpUntil(const std::function<bool()>& done) {
+    const auto end = std::chrono::steady_clock::now() + 10s;
+    while (!done() && std::chrono::steady_clock::now() < end) {
+      platform::MessageLoop::Current().RunOnce(50ms);
+    }
+  }
+
+  LoopbackServer server_;
+  // Declared before the handler, so that they outlive its hold on them.
+  RecordingSink first_;
+  RecordingSink second_;
+  ComPtr<IDispatch> handler_;
+  ComPtr<IConnectionPoint> point_;
+};
+
+TEST_F(HttpHandlerClient, ARequestEndsInItsEventsToEverySink) {
+  const std::string reply = "<search results=\"Harrow Ford|\"/>";
+  server_.SetReply("/travel.php", {200, "OK", reply});
+  RecordingSink& first = first_;
+  RecordingSink& second = second_;
+  first.replace_with = L"changed by the first sink";
+  const DWORD first_cookie = Advise(first);
+  Advise(second);
+  EXPECT_FALSE(IsRunning());
+
+  ASSERT_EQ(PostRequest(server_.Url("/travel.php"), L"search", L"harrow"), S_OK);
+  EXPECT_TRUE(IsRunning());
+  PumpUntil([&] { return !second.documents.empty(); });
+  EXPECT_FALSE(IsRunning());
+
+  EXPECT_EQ(first.fail_messages,
+            (std::vector<std::wstring>{platform::Utf8ToWide(reply), L"Status 200"}));
+  // The text passes by reference: later sinks see what an earlier one made of it.
+  EXPECT_EQ(second.fail_messages, (std::vector<std::wstring>{L"changed by the first sink",
+                                                             L"changed by the first sink"}));
+  EXPECT_EQ(first.documents, (std::vector<std::wstring>{L"search"}));
+  EXPECT_EQ(second.documents, (std::vector<std::wstring>{L"search"}));
+
+  auto requests = server_.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].Header("X-Plugin-Name"), "Marlgate_Travels");
+  EXPECT_EQ(requests[0].body.rfind("&travel_action=search&Value=harrow&currentcharacter=&random= ", 0), 0u)
+      << requests[0].body;
+
+  // An unadvised sink hears nothing more; Abort ends a request silently.
+  EXPECT_EQ(point_->Unadvise(first_cookie), S_OK);
+  EXPECT_EQ(point_->Unadvise(first_cookie), CONNECT_E_NOCONNECTION);
+  server_.SetReply("/silent", {200, "OK", "", "text/plain", true});
+  ASSERT_EQ(PostRequest(server_.Url("/silent"), L"get", L"x"), S_OK);
+  EXPECT_TRUE(IsRunning());
+  DISPPARAMS none{nullptr, nullptr, 0, 0};
+  EXPECT_EQ(handler_->Invoke(Id(L"Abort"), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none,
+                             nullptr, nullptr, nullptr),
+            S_OK);
+  EXPECT_FALSE(IsRunning());
+  platform::MessageLoop::Current().RunUntilIdle(300ms);
+  EXPECT_EQ(second.fail_messages.size(), 2u);
+  EXPECT_EQ(first.fail_messages.size(), 2u);
+
+  // A given msTimeOut bounds the wait for a silent server.
+  ASSERT_EQ(PostRequest(server_.Url("/silent"), L"get", L"y", 100), S_OK);
+  PumpUntil([&] { return second.fail_messages.size() >= 4; });
+  EXPECT_EQ(std::vector<std::wstring>(second.fail_messages.begin() + 2, second.fail_messages.end()),
+            (std::vector<std::wstring>{L"Timeout -- Current ready state: 2",
+                                       L"Error: The server did not respond"}));
+  EXPECT_FALSE(IsRunning());
+}
+
+TEST_F(HttpHandlerClient, TheDefaultMemberIsReadyStateChange) {
+  RecordingSink& sink = first_;
+  Advise(sink);
+  DISPPARAMS none{nullptr, nullptr, 0, 0};
+  // On an idle handler the request object is in state 0: nothing to report.
+  EXPECT_EQ(handler_->Invoke(DISPID_VALUE, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none,
+                             nullptr, nullptr, nullptr),
+            S_OK);
+  EXPECT_TRUE(sink.fail_messages.empty());
+  ComPtr<IProvideClassInfo> class_info = handler_.Query<IProvideClassInfo>(IID_IProvideClassInfo);
+  ASSERT_TRUE(class_info);
+  ComPtr<ITypeInfo> coclass;
+  ASSERT_EQ(class_info->GetClassInfo(coclass.Receive()), S_OK);
+  TYPEATTR* attributes = nullptr;
+  ASSERT_EQ(coclass->GetTypeAttr(&attributes), S_OK);
+  EXPECT_TRUE(attributes->guid == CLSID_httpHandler);
+  coclass->ReleaseTypeAttr(attributes);
+}
+
+// A site that is not the reference host's: Main cannot use it.
+class ForeignSite final : public IUnknown {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (iid == IID_IUnknown) {
+      *out = this;
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+};
+
+TEST_F(ComponentTest, MainIsCreatedThroughTheRegistration) {
+  KeepRegistration();
+  ASSERT_EQ(register_server_(), S_OK);
+  ComPtr<IPlugin2> main;
+  ASSERT_EQ(::CoCreateInstance(CLSID_Main, nullptr, CLSCTX_INPROC_SERVER, IID_IPlugin2,
+                               main.ReceiveVoid()),
+            S_OK);
+  ForeignSite site;
+  EXPECT_EQ(main->Initialize(&site), E_NOINTERFACE);
+  EXPECT_EQ(main->Terminate(), S_OK);
+  main.reset();
+  ComPtr<IDispatch> handler;
+  EXPECT_EQ(::CoCreateInstance(CLSID_httpHandler, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                               handler.ReceiveVoid()),
+            S_OK);
+  handler.reset();
+  RestoreRegistration();
+}
+
+}  // namespace
