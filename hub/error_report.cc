@@ -57,19 +57,30 @@ void LogError(const std::wstring& text) {
 
   auto& state = PluginState();
   platform::Env* env = platform::Env::Current();
-  if (state.ErrorLog.empty()) {
-    if (state.FileSystem.empty()) state.FileSystem = env->CreateFileSystem();
-    std::wstring path = PluginFolder() + env->PathSeparator() + kErrorLogName;
-    state.ErrorLog = state.FileSystem->OpenTextFile(path, platform::IOMode::kForAppending,
-                                                    true, platform::kTextFormatAscii);
-    state.ErrorLog->WriteBlankLines(2);
-    state.ErrorLog->WriteLine(std::wstring(80, L'-'));
-    // Date and time are each read from the clock as they are formatted.
-    std::wstring start = L"** Error logging started on " + env->LongDate();
-    start += L" at " + env->ShortTime();
-    state.ErrorLog->WriteLine(start);
+  try {
+    // A log whose file was deleted or replaced since it was opened is opened
+    // afresh, so that this entry and the later ones reach errors.txt again.
+    if (!state.ErrorLog.empty() && state.ErrorLog->Detached()) state.ErrorLog.reset();
+    if (state.ErrorLog.empty()) {
+      if (state.FileSystem.empty()) state.FileSystem = env->CreateFileSystem();
+      std::wstring path = PluginFolder() + env->PathSeparator() + kErrorLogName;
+      state.ErrorLog = state.FileSystem->OpenTextFile(path, platform::IOMode::kForAppending,
+                                                      true, platform::kTextFormatAscii);
+      state.ErrorLog->WriteBlankLines(2);
+      state.ErrorLog->WriteLine(std::wstring(80, L'-'));
+      // Date and time are each read from the clock as they are formatted.
+      std::wstring start = L"** Error logging started on " + env->LongDate();
+      start += L" at " + env->ShortTime();
+      state.ErrorLog->WriteLine(start);
+    }
+    state.ErrorLog->WriteLine(L"[" + env->ShortTime() + L"] " + text);
+  } catch (...) {
+    // This entry is lost. A stream that failed a write (a full disk, a
+    // device error) is let go rather than kept failing: the next report
+    // opens the log again and, when that works, writes a fresh header first.
+    state.ErrorLog.reset();
+    throw;
   }
-  state.ErrorLog->WriteLine(L"[" + env->ShortTime() + L"] " + text);
 }
 
 void ReportCaught(const wchar_t* label, int32_t line) noexcept {

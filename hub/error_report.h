@@ -23,8 +23,12 @@ void HandleError(const std::wstring& label);
 
 // Shows the line in chat with the version text as prefix, in the error
 // colour, then appends it, timed, to errors.txt in the plug-in folder,
-// opening the log (with its header) at the first report of a load. A failure
-// ends the report where it happens and raises to the caller.
+// opening the log (with its header) at the first report of a load. The log
+// stays open between reports. A failure ends the report where it happens and
+// raises to the caller; a log that could not be opened or written is then
+// not kept, so the next report opens it again (with a fresh header). A log
+// whose file was deleted or replaced meanwhile is opened again before the
+// entry is written.
 void LogError(const std::wstring& text);
 
 // The error line as HandleError builds it.

@@ -21,6 +21,11 @@ class TextStream : public Unknown {
   virtual void WriteLine(const std::wstring& text) = 0;
   virtual void WriteBlankLines(int32_t count) = 0;
   virtual void Close() = 0;
+  // True when the file this stream writes to no longer lives at the path it
+  // was opened with (deleted, or another file put in its place): writes then
+  // succeed but reach a file no one can find. A stream that cannot tell, or
+  // whose platform keeps an open file from going, says false. Never raises.
+  virtual bool Detached() { return false; }
 };
 
 // Opens text files. Reading needs an existing file (kErrFileNotFound when it

@@ -23,6 +23,17 @@ inline int SequenceLength(unsigned char lead) {
 
 inline bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
+// The number of UTF-8 bytes WideToUtf8 makes of `wide`.
+size_t Utf8Length(std::wstring_view wide) {
+  size_t length = 0;
+  for (const wchar_t wc : wide) {
+    auto cp = static_cast<uint32_t>(wc);
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = kReplacement;
+    length += cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+  }
+  return length;
+}
+
 }  // namespace
 
 // A well-formed sequence (RFC 3629: no overlongs, no surrogates, nothing past
@@ -83,7 +94,8 @@ std::wstring Utf8ToWide(std::string_view utf8) {
 // value past U+10FFFF or a negative one) becomes U+FFFD.
 std::string WideToUtf8(std::wstring_view wide) {
   std::string out;
-  out.resize(wide.size() * 4);  // never more than four bytes per character
+  // Measured first: a large text must not cost four times its size.
+  out.resize(Utf8Length(wide));
   auto* dst = reinterpret_cast<unsigned char*>(out.data());
   size_t o = 0;
   for (const wchar_t wc : wide) {
@@ -107,7 +119,6 @@ std::string WideToUtf8(std::wstring_view wide) {
       dst[o++] = static_cast<unsigned char>(0x80 | (cp & 0x3F));
     }
   }
-  out.resize(o);
   return out;
 }
 

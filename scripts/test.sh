@@ -1,9 +1,17 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs every test.
+# Installs what is missing, builds and runs every test: the normal build, the
+# same suite under AddressSanitizer and UndefinedBehaviorSanitizer, and the
+# Windows build under Wine. Locally, MARLGATE_SKIP_SANITIZE=1 and
+# MARLGATE_SKIP_WINDOWS=1 skip the last two; in CI they always run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/deps.sh build test
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build
-ctest --test-dir build --output-on-failure -j2
+
+status=0
+ctest --test-dir build --output-on-failure -j2 || status=1
+scripts/test-sanitize.sh || status=1
+scripts/test-windows.sh || status=1
+exit $status

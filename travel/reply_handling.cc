@@ -12,6 +12,8 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "hub/chat.h"
 #include "hub/error_trap.h"
@@ -27,6 +29,16 @@ using RowCounter = int16_t;
 // The value of the root's attribute `name`; "" when it is absent.
 std::wstring Attribute(const platform::Ref<platform::XmlElement>& root, const wchar_t* name) {
   return root->GetAttribute(name).value_or(std::wstring());
+}
+
+// The literal followed by the value, made in one allocation of its size:
+// a value may run to megabytes, and a chat line is made of it even while
+// WriteToChat is unticked.
+std::wstring Joined(std::wstring_view literal, const std::wstring& value) {
+  std::wstring line;
+  line.reserve(literal.size() + value.size());
+  line.append(literal).append(value);
+  return line;
 }
 
 // One more row: a reply fills at most 32768 rows of a list (indices 0 to
@@ -64,7 +76,9 @@ void FillRows(Hub::ErrorTrap& trap, const plugin::EventBound<hostapi::List>& lis
     trap.Step(steps.entry, [&] { entry.assign(text, remaining, bar - remaining); });
     trap.Step(steps.shorten, [&] { remaining = bar + 1; });
     trap.Step(steps.insert, [&] { list->InsertRow(counter); });
-    trap.Step(steps.text_cell, [&] { list->SetCell(0, counter, 0, entry); });
+    // The entry is not used again: its text moves into the cell's value.
+    trap.Step(steps.text_cell,
+              [&] { list->SetCell(0, counter, 0, platform::Variant(std::move(entry))); });
     trap.Step(steps.icon_cell, [&] { list->SetCell(1, counter, 1, RowIcon); });
     trap.Step(steps.add, [&] { AddOne(counter); });
     trap.Step(steps.find, [&] { bar = text.find(L'|', remaining); });
@@ -82,7 +96,9 @@ void Main::webSendStats_serverMessage(platform::Ref<platform::XmlDocument>& Resp
     RowCounter counter = 0;
 
     if (trap.Test(60, [&] { return root->TagName() == L"search"; })) {
-      trap.Step(70, [&] { WriteToChatCheck(L"search returned: " + Attribute(root, L"results")); });
+      trap.Step(70, [&] {
+        WriteToChatCheck(Joined(L"search returned: ", Attribute(root, L"results")));
+      });
       trap.Step(75, [&] { SearchList->Clear(); });
       if (trap.Test(80, [&] { return !Attribute(root, L"results").empty(); })) {
         std::wstring results;
@@ -102,12 +118,14 @@ void Main::webSendStats_serverMessage(platform::Ref<platform::XmlDocument>& Resp
     }
 
     if (trap.Test(300, [&] { return root->TagName() == L"error"; })) {
-      trap.Step(310, [&] { WarnToChatCheck(L"Error: " + Attribute(root, L"reason")); });
+      trap.Step(310, [&] { WarnToChatCheck(Joined(L"Error: ", Attribute(root, L"reason"))); });
       if (trap.Test(320, [&] { return !Attribute(root, L"reason").empty(); })) {
         trap.Step(330, [&] { RouteList->Clear(); });
         trap.Step(340, [&] { counter = 0; });
         trap.Step(350, [&] { RouteList->InsertRow(0); });
-        trap.Step(360, [&] { RouteList->SetCell(0, 0, 0, L"Error: " + Attribute(root, L"reason")); });
+        trap.Step(360, [&] {
+          RouteList->SetCell(0, 0, 0, Joined(L"Error: ", Attribute(root, L"reason")));
+        });
         trap.Step(370, [&] { RouteList->SetCell(1, 0, 1, RowIcon); });
       }
     }
@@ -115,17 +133,17 @@ void Main::webSendStats_serverMessage(platform::Ref<platform::XmlDocument>& Resp
     if (trap.Test(400, [&] { return root->TagName() == L"get"; })) {
       trap.Step(405, [&] { counter = 0; });
       if (trap.Test(410, [&] { return !Attribute(root, L"name").empty(); })) {
-        trap.Step(420, [&] { WriteToChatCheck(L"Name returned " + Attribute(root, L"name")); });
+        trap.Step(420, [&] { WriteToChatCheck(Joined(L"Name returned ", Attribute(root, L"name"))); });
         trap.Step(430, [&] { Dest->SetText(Attribute(root, L"name")); });
         trap.Step(440, [&] { Dest2->SetText(Attribute(root, L"name")); });
       }
       if (trap.Test(460, [&] { return !Attribute(root, L"coords").empty(); })) {
-        trap.Step(470, [&] { WriteToChatCheck(L"Coords returned " + Attribute(root, L"coords")); });
+        trap.Step(470, [&] { WriteToChatCheck(Joined(L"Coords returned ", Attribute(root, L"coords"))); });
         trap.Step(480, [&] { Coords->SetText(Attribute(root, L"coords")); });
         trap.Step(490, [&] { Coords2->SetText(Attribute(root, L"coords")); });
       }
       if (trap.Test(600, [&] { return !Attribute(root, L"route").empty(); })) {
-        trap.Step(610, [&] { WriteToChatCheck(L"Route returned " + Attribute(root, L"route")); });
+        trap.Step(610, [&] { WriteToChatCheck(Joined(L"Route returned ", Attribute(root, L"route"))); });
         std::wstring route;
         size_t remaining = 0;
         size_t bar = std::wstring::npos;
@@ -150,13 +168,13 @@ void Main::webSendStats_serverMessage(platform::Ref<platform::XmlDocument>& Resp
     if (trap.Test(1400, [&] { return root->TagName() == L"more"; })) {
       trap.Step(1410, [&] { counter = 0; });
       if (trap.Test(1415, [&] { return !Attribute(root, L"lvls").empty(); })) {
-        trap.Step(1420, [&] { WriteToChatCheck(L"Levels returned " + Attribute(root, L"lvls")); });
-        trap.Step(1430, [&] { Levels->SetText(L"Levels: " + Attribute(root, L"lvls")); });
+        trap.Step(1420, [&] { WriteToChatCheck(Joined(L"Levels returned ", Attribute(root, L"lvls"))); });
+        trap.Step(1430, [&] { Levels->SetText(Joined(L"Levels: ", Attribute(root, L"lvls"))); });
       } else {
         trap.Step(1450, [&] { Levels->SetText(L""); });
       }
       if (trap.Test(1470, [&] { return !Attribute(root, L"notes").empty(); })) {
-        trap.Step(1480, [&] { WriteToChatCheck(L"Notes returned " + Attribute(root, L"notes")); });
+        trap.Step(1480, [&] { WriteToChatCheck(Joined(L"Notes returned ", Attribute(root, L"notes"))); });
         std::wstring notes;
         size_t remaining = 0;
         size_t bar = std::wstring::npos;

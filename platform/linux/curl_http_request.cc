@@ -26,6 +26,9 @@
 //   12029  no connection can be made
 //   20063  the reply body is larger than kMaxReplyBytes
 //          (text "Reply body larger than 16777216 bytes")
+//   20018  the connection closed before the reply's headers ended (libcurl
+//          itself takes such a torso for a whole reply with an empty body),
+//          or, with curl's own text, before the body ended
 //   20000 + CURLcode  any other failure, with curl's own error text.
 //
 // Everything runs on the creating thread. Notifications are posted tasks
@@ -59,6 +62,7 @@ namespace {
 constexpr int32_t kStatusFailureBase = 20000;
 constexpr long kConnectTimeoutMs = 30000;
 constexpr const char kTooLargeText[] = "Reply body larger than 16777216 bytes";
+constexpr const char kCutHeadText[] = "Connection closed before the end of the reply's headers";
 static_assert(kMaxReplyBytes == 16777216u, "kTooLargeText names the limit");
 
 void EnsureCurlGlobalInit() {
@@ -203,6 +207,7 @@ class CurlHttpRequest final : public HttpRequest,
   std::string reply_body_;
   std::string reply_reason_;
   bool saw_final_status_ = false;
+  bool headers_ended_ = false;  // the empty line after the final status's headers
   bool too_large_ = false;
   char error_buffer_[CURL_ERROR_SIZE] = {};
 };
@@ -300,6 +305,7 @@ void CurlHttpRequest::Send(const std::wstring& body) {
   reply_body_.clear();
   reply_reason_.clear();
   saw_final_status_ = false;
+  headers_ended_ = false;
   too_large_ = false;
   error_buffer_[0] = '\0';
   if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) Raise(kErrInternal);
@@ -510,7 +516,10 @@ void CurlHttpRequest::Drive(curl_socket_t s, int flags) {
 
 void CurlHttpRequest::Finish(CURLcode result) {
   auto completion = std::make_shared<Completion>();
-  if (result == CURLE_OK) {
+  if (result == CURLE_OK && !headers_ended_) {
+    completion->status = kStatusFailureBase + CURLE_PARTIAL_FILE;
+    completion->status_text = Utf8ToWide(kCutHeadText);
+  } else if (result == CURLE_OK) {
     long code = 0;
     curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
     char* content_type = nullptr;
@@ -563,6 +572,10 @@ size_t CurlHttpRequest::OnHeader(char* data, size_t size, size_t count, void* us
 }
 
 void CurlHttpRequest::HeaderLine(std::string_view line) {
+  if (saw_final_status_ && (line == "\r\n" || line == "\n")) {
+    headers_ended_ = true;
+    return;
+  }
   if (line.substr(0, 5) != "HTTP/") return;
   // "HTTP/1.1 200 OK\r\n": the code, then the reason phrase (may be absent).
   size_t space = line.find(' ');

@@ -36,7 +36,8 @@ namespace {
 // file.
 class PosixTextStream final : public TextStream {
  public:
-  PosixTextStream(int fd, IOMode mode) : fd_(fd), mode_(mode) {}
+  PosixTextStream(int fd, IOMode mode, std::string path)
+      : fd_(fd), mode_(mode), path_(std::move(path)) {}
   PosixTextStream(const PosixTextStream&) = delete;
   PosixTextStream& operator=(const PosixTextStream&) = delete;
   ~PosixTextStream() override { Close(); }
@@ -81,6 +82,20 @@ class PosixTextStream final : public TextStream {
     if (fd_ >= 0) ::close(std::exchange(fd_, -1));
   }
 
+  // The descriptor's file has no name left, or the path now names another
+  // file (the path is followed through links, as the opening did). A path
+  // that cannot be looked up for another reason (a folder that cannot be
+  // searched) says nothing about the file: not detached.
+  bool Detached() override {
+    if (fd_ < 0) return false;
+    struct stat open_file;
+    if (::fstat(fd_, &open_file) != 0) return false;
+    if (open_file.st_nlink == 0) return true;
+    struct stat at_path;
+    if (::stat(path_.c_str(), &at_path) != 0) return errno == ENOENT || errno == ENOTDIR;
+    return at_path.st_dev != open_file.st_dev || at_path.st_ino != open_file.st_ino;
+  }
+
  private:
   void Require(IOMode mode) const {
     if (fd_ < 0) Raise(kErrInvalidArgument, L"The text stream is closed");
@@ -108,6 +123,7 @@ class PosixTextStream final : public TextStream {
 
   int fd_;
   IOMode mode_;
+  std::string path_;  // as opened, for Detached
 };
 
 class PosixFileSystem final : public FileSystem {
@@ -146,7 +162,7 @@ class PosixFileSystem final : public FileSystem {
       ::close(fd);
       Raise(kErrFileAccess);
     }
-    return Ref<TextStream>(std::make_shared<PosixTextStream>(fd, mode));
+    return Ref<TextStream>(std::make_shared<PosixTextStream>(fd, mode, native));
   }
 };
 
