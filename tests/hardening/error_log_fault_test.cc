@@ -4,13 +4,13 @@
 // caller, no report may start another, and the next report must reach the
 // file again once the obstacle is gone, with an opening header of its own.
 
+#include <fnmatch.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -59,9 +59,9 @@ std::vector<std::string> LogLines(const fs::path& file) {
 // An opening header followed by the entries of the given steps.
 std::vector<std::string> HeaderAndEntries(const std::vector<int32_t>& steps) {
   std::vector<std::string> patterns = {"", "", std::string(80, '-'),
-                                       R"(\*\* Error logging started on .+ at \d{1,2}:\d\d .+)"};
+                                       R"(\*\* Error logging started on ?* at ?*:[0-9][0-9] ?*)"};
   for (int32_t step : steps) {
-    patterns.push_back(R"(\[\d{1,2}:\d\d .+\] Error #6 occurred in T: Overflow @ line )" +
+    patterns.push_back(R"(\[?*:[0-9][0-9] ?*\] Error #6 occurred in T: Overflow @ line )" +
                        std::to_string(step));
   }
   return patterns;
@@ -70,7 +70,7 @@ std::vector<std::string> HeaderAndEntries(const std::vector<int32_t>& steps) {
 void ExpectLines(const std::vector<std::string>& lines, const std::vector<std::string>& patterns) {
   ASSERT_EQ(lines.size(), patterns.size()) << ::testing::PrintToString(lines);
   for (size_t i = 0; i < lines.size(); ++i) {
-    EXPECT_TRUE(std::regex_match(lines[i], std::regex(patterns[i]))) << i << ": " << lines[i];
+    EXPECT_EQ(::fnmatch(patterns[i].c_str(), lines[i].c_str(), 0), 0) << i << ": " << lines[i];
   }
 }
 

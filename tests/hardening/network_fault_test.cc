@@ -4,10 +4,10 @@
 // text, or the two time-out lines. Nothing may crash, nothing may be left in
 // flight, and the same request object must serve the next lookup.
 
+#include <fnmatch.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -39,7 +39,7 @@ struct Case {
   // Real time to let the exchange run before the loop's clock is moved past
   // the request's time-out; 0 for a fault that completes by itself.
   milliseconds before_time_out;
-  // The warning lines, as regular expressions, in order.
+  // The warning lines, as shell patterns (fnmatch), in order.
   std::vector<std::string> warnings;
 };
 
@@ -47,7 +47,7 @@ struct Case {
 // failure number, then that number with curl's own text.
 std::vector<std::string> TransportFailure(const std::string& number) {
   return {R"(\[Marlgate_Travels\] )", R"(\[Marlgate_Travels\] Status )" + number,
-          R"(\[Marlgate_Travels\] Error: HTTP code )" + number + ": .+"};
+          R"(\[Marlgate_Travels\] Error: HTTP code )" + number + ": ?*"};
 }
 
 const std::vector<std::string> kTimeOutLines = {
@@ -152,7 +152,7 @@ TEST(NetworkFaults, EachEndsInThePromisedOutcomeWithNothingInFlight) {
     auto warnings = Narrow(plugin.WarningLines());
     ASSERT_EQ(warnings.size(), c.warnings.size()) << ::testing::PrintToString(warnings);
     for (size_t i = 0; i < warnings.size(); ++i) {
-      EXPECT_TRUE(std::regex_match(warnings[i], std::regex(c.warnings[i])))
+      EXPECT_EQ(::fnmatch(c.warnings[i].c_str(), warnings[i].c_str(), 0), 0)
           << warnings[i] << " does not match " << c.warnings[i];
     }
     EXPECT_TRUE(plugin.ErrorLines().empty());
