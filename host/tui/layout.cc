@@ -97,36 +97,36 @@ struct PagePlan {
 };
 
 void PlaceColumns(const HostControl& control, PlacedControl& placed) {
-  const std::vector<ColumnSpec> specs = ParseColumns(control.attributes());
-  placed.icon_column = IconColumn(specs);
+  const std::vector<ColumnSpec> wanted_columns = ParseColumns(control.attributes());
+  placed.icon_column = IconColumn(wanted_columns);
   // The last cell of each row holds the list's scroll marks.
   const int usable = placed.rect.width - 1;
   int icons = 0;
   int text_pixels = 0;
   int text_columns = 0;
-  for (const ColumnSpec& spec : specs) {
-    if (spec.icon) {
+  for (const ColumnSpec& wanted : wanted_columns) {
+    if (wanted.icon) {
       ++icons;
     } else {
       ++text_columns;
-      text_pixels += std::max(spec.pixels, 1);
+      text_pixels += std::max(wanted.pixels, 1);
     }
   }
   const int text_cells = std::max(0, usable - icons * kIconCells);
   int x = placed.rect.x;
   int text_left = text_cells;
   int texts_seen = 0;
-  for (size_t c = 0; c < specs.size(); ++c) {
+  for (size_t c = 0; c < wanted_columns.size(); ++c) {
     ColumnPlace place;
     place.column = static_cast<int>(c);
-    place.icon = specs[c].icon;
+    place.icon = wanted_columns[c].icon;
     place.x = x;
-    if (specs[c].icon) {
+    if (wanted_columns[c].icon) {
       place.width = kIconCells;
     } else if (++texts_seen == text_columns) {
       place.width = text_left;
     } else {
-      place.width = text_cells * std::max(specs[c].pixels, 1) / std::max(text_pixels, 1);
+      place.width = text_cells * std::max(wanted_columns[c].pixels, 1) / std::max(text_pixels, 1);
       text_left -= place.width;
     }
     x += place.width;
@@ -163,8 +163,8 @@ PagePlan PlanPage(const Panel& panel, const std::vector<size_t>& controls, const
         const int rows = Pixels(control.attributes(), L"height") / kPixelsPerRow;
         line.weight = std::max(rows > 0 ? rows : kDefaultListRows, kMinListRows);
         int least = 1;  // the scroll marks
-        for (const ColumnSpec& spec : ParseColumns(control.attributes())) {
-          least += spec.icon ? kIconCells : kMinTextColumnCells;
+        for (const ColumnSpec& wanted : ParseColumns(control.attributes())) {
+          least += wanted.icon ? kIconCells : kMinTextColumnCells;
         }
         plan.cols_needed = std::max(plan.cols_needed, least);
       } else {
@@ -311,12 +311,12 @@ std::vector<ColumnSpec> ParseColumns(const Attributes& attributes) {
       rest = comma == std::wstring_view::npos ? std::wstring_view() : rest.substr(comma + 1);
       if (entry.empty()) continue;
       const size_t colon = entry.find(L':');
-      ColumnSpec spec;
-      spec.icon = Trim(std::wstring_view(entry).substr(0, colon)) == L"icon";
+      ColumnSpec wanted;
+      wanted.icon = Trim(std::wstring_view(entry).substr(0, colon)) == L"icon";
       if (colon != std::wstring::npos) {
-        spec.pixels = PixelsOf(Trim(std::wstring_view(entry).substr(colon + 1)));
+        wanted.pixels = PixelsOf(Trim(std::wstring_view(entry).substr(colon + 1)));
       }
-      columns.push_back(spec);
+      columns.push_back(wanted);
     }
   }
   if (columns.empty()) columns = {ColumnSpec{false, 0}, ColumnSpec{true, 0}};
