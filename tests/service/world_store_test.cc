@@ -52,6 +52,16 @@ TEST_F(WorldStoreTest, SearchListsNamesStartingWithTheTextFirst) {
       {"hook &", 50, {"Hook & <Lantern> \"Inn\""}},
       {"harrow zzz", 50, {}},
       {"- &", 50, {}},
+      // Punctuation inside a word splits it as it split the names; a word of
+      // punctuation alone (ASCII or not) asks for nothing.
+      {"harrow-FORD", 50, {"Harrow Ford"}},
+      {std::string("harrow\0ford", 11), 50, {"Harrow Ford"}},
+      {"sunken \xE2\x80\x94", 50, {"Sunken Vault"}},
+      {"vault \xE2\x98\x85", 50, {"Sunken Vault"}},
+      // Query syntax is only text, and these words begin no name.
+      {"name:harrow", 50, {}},
+      {"NEAR(harrow ford)", 50, {}},
+      {"harrow OR zzz", 50, {}},
       {"harrow", 0, {}},
   };
   for (const Case& c : cases) {
