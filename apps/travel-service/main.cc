@@ -50,11 +50,18 @@ int Serve(const ServeArguments& arguments) {
   return 0;
 }
 
-int Import(const std::string& db, const std::string& folder) {
+int Import(const std::string& db, const std::string& folder, bool allow_empty) {
   try {
     const service::World world = service::LoadWorld(folder);
+    if (world.places.empty() && !allow_empty) {
+      throw service::ImportError(
+          "places.csv holds no places; importing it would replace " + db +
+          " with an empty world (give --allow-empty to do so anyway)");
+    }
     const std::vector<service::RouteEntry> routes = service::ComputeNearestTownRoutes(world);
-    service::WriteWorldDatabase(world, routes, db);
+    service::WriteWorldDatabase(world, routes, db, [&db] {
+      std::cerr << "waiting for another import into " << db << " to finish" << std::endl;
+    });
     std::size_t towns = 0;
     std::size_t unreachable = 0;
     for (const service::RouteEntry& route : routes) {
@@ -116,6 +123,9 @@ int main(int argc, char** argv) {
       ->required();
   import_command->add_option("DATA_DIR", import_folder, "Folder holding places.csv, links.csv, ...")
       ->required();
+  bool import_allow_empty = false;
+  import_command->add_flag("--allow-empty", import_allow_empty,
+                           "Import a world without places (replacing the database all the same)");
 
   service::GeneratorOptions generate;
   std::string generate_folder;
@@ -136,7 +146,7 @@ int main(int argc, char** argv) {
       serve.server.write_timeout = std::chrono::seconds(read_timeout);
       return Serve(serve);
     }
-    if (*import_command) return Import(import_db, import_folder);
+    if (*import_command) return Import(import_db, import_folder, import_allow_empty);
     if (*generate_command) return Generate(generate, generate_folder);
   } catch (const std::exception& error) {
     std::cerr << "marlgate-travel-service: " << error.what() << std::endl;

@@ -119,7 +119,23 @@ TEST(TravelServiceCliTest, ImportsTheDemoWorldAndRefusesFaultyData) {
             std::string::npos)
       << refused.err;
   EXPECT_TRUE(std::filesystem::exists(db)) << "a refused import keeps the old database";
+
+  // A world of headers alone would empty the database: only when asked.
+  const std::filesystem::path empty = dir.Path() / "empty";
+  std::filesystem::create_directories(empty);
+  service_test::WriteFile(empty / "places.csv", "name,kind,coords\n");
+  service_test::WriteFile(empty / "links.csv", "from,to,kind\n");
+  const std::string before = ReadFile(db);
+  const Outcome kept = RunTool({"import", "--db", db, empty.string()}, dir);
+  EXPECT_EQ(kept.code, 1);
+  EXPECT_NE(kept.err.find("holds no places"), std::string::npos) << kept.err;
+  EXPECT_NE(kept.err.find("--allow-empty"), std::string::npos) << kept.err;
+  EXPECT_EQ(ReadFile(db), before) << "the database is untouched";
+  const Outcome emptied = RunTool({"import", "--db", db, empty.string(), "--allow-empty"}, dir);
+  EXPECT_EQ(emptied.code, 0) << emptied.err;
+  EXPECT_NE(emptied.out.find("imported 0 places"), std::string::npos) << emptied.out;
 }
+
 
 TEST(TravelServiceCliTest, GeneratedWorldsAreRepeatableAndImportable) {
   TempDir dir;
