@@ -5,13 +5,15 @@
 // See docs/travel-service.md.
 
 #include <CLI/CLI.hpp>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <exception>
 #include <iostream>
 #include <string>
 
-#include "apps/travel-service/signal_watcher.h"
 #include "service/request_handler.h"
 #include "service/request_log.h"
 #include "service/route_planner.h"
@@ -30,23 +32,42 @@ struct ServeArguments {
   std::size_t limit = 50;
 };
 
+// Room for the connection cap in the process's descriptors, as far as the
+// hard limit allows; false when it does not.
+bool MakeRoomForConnections(std::size_t connections) {
+  // The listening socket, the database, the log and the system's own.
+  constexpr rlim_t kReserve = 64;
+  const rlim_t needed = static_cast<rlim_t>(connections) + kReserve;
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+  if (limit.rlim_cur >= needed) return true;
+  if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < needed) return false;
+  limit.rlim_cur = needed;
+  return setrlimit(RLIMIT_NOFILE, &limit) == 0;
+}
+
 int Serve(const ServeArguments& arguments) {
-  travel_service::SignalWatcher signals;
-  service::StorePool stores(arguments.db, arguments.server.threads);
-  service::RequestHandler handler(stores, arguments.limit);
-  service::RequestLog log(std::cerr);
-  service::TravelServer server(handler, log, arguments.server);
-  const int port = server.Bind();
-  std::cout << "listening on " << arguments.server.host << ":" << port << std::endl;
-  signals.Start([&server](int signal_number) {
-    std::cerr << "stopping on signal " << signal_number << std::endl;
-    server.Stop();
-  });
-  if (!server.Run()) {
-    std::cerr << "marlgate-travel-service: serving failed" << std::endl;
+  // A client that hangs up mid-reply, or a log reader that goes away, costs
+  // only its own write.
+  signal(SIGPIPE, SIG_IGN);
+  if (!MakeRoomForConnections(arguments.server.max_connections)) {
+    std::cerr << "marlgate-travel-service: --max-connections "
+              << arguments.server.max_connections
+              << " needs more open files than the system allows (ulimit -n)" << std::endl;
     return 1;
   }
-  std::cerr << "stopped" << std::endl;
+  service::StorePool stores(arguments.db, arguments.server.threads);
+  service::RequestHandler handler(stores, arguments.limit);
+  service::RequestLog log(STDERR_FILENO);
+  service::TravelServer server(handler, log, arguments.server);
+  // From here on SIGINT and SIGTERM stop the server, whenever they come.
+  const int port = server.Bind();
+  std::cout << "listening on " << arguments.server.host << ":" << port << std::endl;
+  if (!server.Run()) {
+    log.Note("serving failed");
+    return 1;
+  }
+  log.Note("stopped");
   return 0;
 }
 
@@ -105,13 +126,18 @@ int main(int argc, char** argv) {
       ->capture_default_str()
       ->check(CLI::Range(0, 65535));
   serve_command->add_option("--threads", serve.server.threads,
-                            "Worker threads (= connections served at once)")
+                            "Worker threads answering from the database")
       ->capture_default_str()
       ->check(CLI::Range(1, 256));
+  serve_command->add_option("--max-connections", serve.server.max_connections,
+                            "Connections open at once; more are answered 503")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 100000));
   serve_command->add_option("--limit", serve.limit, "Most names in a search reply")
       ->capture_default_str()
       ->check(CLI::Range(1, 10000));
-  serve_command->add_option("--timeout", read_timeout, "Seconds to wait for a request's bytes")
+  serve_command->add_option("--timeout", read_timeout,
+                            "Seconds a request may take to arrive whole, and its reply to be sent")
       ->capture_default_str()
       ->check(CLI::Range(1, 600));
 
@@ -142,8 +168,8 @@ int main(int argc, char** argv) {
 
   try {
     if (*serve_command) {
-      serve.server.read_timeout = std::chrono::seconds(read_timeout);
-      serve.server.write_timeout = std::chrono::seconds(read_timeout);
+      serve.server.request_timeout = std::chrono::seconds(read_timeout);
+      serve.server.stop_on_signals = true;
       return Serve(serve);
     }
     if (*import_command) return Import(import_db, import_folder, import_allow_empty);
