@@ -116,6 +116,8 @@ bool LogWriter::Send(const std::string& text) {
       if (left <= 0) return false;
       timeout_ms = static_cast<int>(left / 1'000'000 + 1);
     }
+    // Without its eventfd, Close is noticed by looking again now and then.
+    if (wake_fd_ < 0 && (timeout_ms < 0 || timeout_ms > 100)) timeout_ms = 100;
     pollfd fds[2] = {{fd_, POLLOUT, 0}, {wake_fd_, POLLIN, 0}};
     const int ready = ::poll(fds, wake_fd_ >= 0 ? 2 : 1, timeout_ms);
     if (ready < 0) {
