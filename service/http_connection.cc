@@ -1,8 +1,6 @@
 #include "service/http_connection.h"
 
-#include <boost/asio/bind_executor.hpp>
 #include <boost/asio/buffer.hpp>
-#include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/http/error.hpp>
@@ -35,7 +33,7 @@ constexpr std::string_view kXmlType = "text/xml; charset=utf-8";
 std::string_view View(beast::string_view text) { return {text.data(), text.size()}; }
 
 // The route's answer; an exception becomes a 500 reply, so that none leaves
-// a worker or the connection's strand.
+// into the event loop.
 HandledRequest AnswerSafely(const Route& route, std::string_view body, std::size_t max_body) {
   try {
     return route.answer(body);
@@ -186,22 +184,8 @@ void HttpConnection::Dispatch() {
     Answer(RefusalReply(404, context_.options.max_body_bytes), false, kXmlType);
     return;
   }
-  // No deadline runs while the request is being answered; none of the
-  // stream's operations is pending then.
-  stream_.expires_never();
-  if (!route_->uses_store) {
-    Answer(AnswerSafely(*route_, request.body(), context_.options.max_body_bytes), false,
-           route_->content_type);
-    return;
-  }
-  asio::post(context_.workers, [self = shared_from_this(), executor = stream_.get_executor(),
-                                body = std::move(request.body())]() mutable {
-    HandledRequest handled =
-        AnswerSafely(*self->route_, body, self->context_.options.max_body_bytes);
-    asio::post(executor, [self = std::move(self), handled = std::move(handled)]() mutable {
-      self->Answer(std::move(handled), false, self->route_->content_type);
-    });
-  });
+  Answer(AnswerSafely(*route_, request.body(), context_.options.max_body_bytes), false,
+         route_->content_type);
 }
 
 void HttpConnection::Answer(HandledRequest handled, bool close, std::string_view content_type) {

@@ -11,7 +11,6 @@
 #include <string_view>
 
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/thread_pool.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http/message.hpp>
@@ -31,14 +30,14 @@ struct ConnectionContext {
   const ServerOptions& options;
   const Router& router;
   RequestLog& log;
-  boost::asio::thread_pool& workers;  // where routes that use the store run
   const std::atomic<bool>& stopping;
   // Called once from each connection's destructor, on any thread; `served`
   // is false for connections refused at the cap.
   std::function<void(bool served)> closed;
 };
 
-// One client connection, from accept to close, on its own strand.
+// One client connection, from accept to close, on the event loop it was
+// given (one thread: its handlers never run at the same time).
 //
 // Serve reads requests one after the other, each answered before the next
 // is read (so pipelined requests are answered in order, and a client that
@@ -48,9 +47,10 @@ struct ConnectionContext {
 //   from that first byte) -> refuse at once what the header already condemns (declared
 //   body too large: 413; an unknown path with Expect: 100-continue: 404), else
 //   send "100 Continue" if asked -> read the body (same deadline, at most
-//   max_body_bytes whatever the framing) -> answer on the worker threads (or
-//   on the strand for routes that do not use the store) -> write the reply
-//   (request deadline) -> log it -> next request, or close.
+//   max_body_bytes whatever the framing) -> answer (the route's answer runs
+//   on the loop's thread; the loop's other connections wait for it, never for
+//   a client) -> write the reply (request deadline) -> log it -> next
+//   request, or close.
 // A refusal, a client that asked for it, the last of keep_alive_max_requests
 // and every reply while the server stops carry "Connection: close"; closing
 // then shuts the sending side and reads what the client still sends (for at
@@ -65,12 +65,12 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   HttpConnection(const HttpConnection&) = delete;
   HttpConnection& operator=(const HttpConnection&) = delete;
 
-  // Start either on the connection's strand, once.
+  // Start either on the connection's loop, once.
   void Serve();
   // For a connection past the cap: answers 503 without reading a request.
   void RefuseBusy();
 
-  // The connection's strand.
+  // The connection's loop.
   boost::asio::any_io_executor Executor() { return stream_.get_executor(); }
 
  private:

@@ -14,11 +14,9 @@ struct Route {
   std::string method;  // "POST"
   std::string path;    // "/marlgate_travels/travel.php"
   std::string content_type;
-  // True when answering may wait on the database: the answer then runs on
-  // the worker threads. Otherwise it runs on the connection's own thread and
-  // must be quick and never block.
-  bool uses_store = true;
-  // Called with the request body; may run on any thread, several at once.
+  // Called with the request body, on the thread of the connection's event
+  // loop (several loops may call it at once). It may read the database, but
+  // must not wait for anything that could take long.
   std::function<HandledRequest(std::string_view body)> answer;
 };
 

@@ -11,12 +11,11 @@ struct ServerOptions {
   std::string host = "127.0.0.1";  // a name or an address
   int port = 0;                    // 0: any free port
 
-  // Threads that answer requests from the database. The connections'
-  // reading and writing run apart from them, so a slow or idle client holds
-  // a socket, never one of these.
+  // Event loops, each on a thread of its own. Connections are handed to
+  // them in turn; a loop reads and writes its connections without blocking
+  // and answers their requests from the database. So a slow or idle client
+  // holds a socket, never a thread.
   std::size_t threads = 8;
-  // Threads that run every connection's reading and writing.
-  std::size_t io_threads = 1;
 
   // A request must arrive whole (header and body) within this time of its
   // first byte, and a reply be sent within it. Otherwise the connection is

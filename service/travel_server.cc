@@ -2,16 +2,14 @@
 
 #include <signal.h>
 
-#include <boost/asio/bind_executor.hpp>
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/asio/strand.hpp>
-#include <boost/asio/thread_pool.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <exception>
 #include <optional>
@@ -36,35 +34,38 @@ constexpr std::size_t kMaxRefusing = 64;
 // After accept fails (no descriptors left), the next try waits this long.
 constexpr std::chrono::milliseconds kAcceptRetry{100};
 
+// One event loop and the thread that runs it.
+struct Loop {
+  asio::io_context io{1};
+  std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work;
+};
+
 }  // namespace
 
+// The first loop also accepts, catches the signals and stops; everything of
+// the server itself happens there. Connections are handed to the loops in
+// turn and stay on theirs.
 class TravelServer::Impl {
  public:
   Impl(const RequestHandler& handler, RequestLog& log, ServerOptions options)
       : options_(std::move(options)),
         log_(log),
-        io_(static_cast<int>(std::max<std::size_t>(options_.io_threads, 1))),
-        strand_(asio::make_strand(io_)),
-        acceptor_(strand_),
-        signals_(strand_),
-        accept_retry_(strand_),
-        workers_(std::max<std::size_t>(options_.threads, 1)),
-        context_{options_, router_, log_, workers_, stopping_,
-                 [this](bool served) { Closed(served); }} {
-    router_.Add(Route{"POST", kTravelPath, "text/xml; charset=utf-8", true,
+        loops_(MakeLoops(options_.threads)),
+        main_(loops_.front()->io),
+        acceptor_(main_),
+        signals_(main_),
+        accept_retry_(main_),
+        context_{options_, router_, log_, stopping_, [this](bool served) { Closed(served); }} {
+    router_.Add(Route{"POST", kTravelPath, "text/xml; charset=utf-8",
                       [&handler](std::string_view body) { return handler.Handle(body); }});
-  }
-
-  ~Impl() {
-    workers_.stop();
-    workers_.join();
   }
 
   int Bind() {
     try {
-      tcp::resolver resolver(io_);
-      const auto endpoints = resolver.resolve(options_.host, std::to_string(options_.port),
-                                              tcp::resolver::passive | tcp::resolver::numeric_service);
+      tcp::resolver resolver(main_);
+      const auto endpoints =
+          resolver.resolve(options_.host, std::to_string(options_.port),
+                           tcp::resolver::passive | tcp::resolver::numeric_service);
       const tcp::endpoint endpoint = endpoints.begin()->endpoint();
       acceptor_.open(endpoint.protocol());
       acceptor_.set_option(tcp::acceptor::reuse_address(true));
@@ -83,28 +84,37 @@ class TravelServer::Impl {
   }
 
   bool Run() {
-    if (!acceptor_.is_open() && !stopping_) return false;
-    work_.emplace(io_.get_executor());
-    asio::post(strand_, [this] { Accept(); });
-    std::vector<std::thread> more;
-    for (std::size_t i = 1; i < options_.io_threads; ++i) more.emplace_back([this] { RunIo(); });
-    RunIo();
-    for (std::thread& thread : more) thread.join();
-    workers_.join();
+    if (!acceptor_.is_open()) return false;
+    for (auto& loop : loops_) loop->work.emplace(loop->io.get_executor());
+    asio::post(main_, [this] { Accept(); });
+    std::vector<std::thread> threads;
+    for (std::size_t i = 1; i < loops_.size(); ++i) {
+      threads.emplace_back([this, i] { RunLoop(loops_[i]->io); });
+    }
+    RunLoop(main_);
+    for (std::thread& thread : threads) thread.join();
     return true;
   }
 
   void Stop() {
-    asio::post(strand_, [this] { BeginStop(); });
+    asio::post(main_, [this] { BeginStop(); });
   }
 
  private:
+  static std::vector<std::unique_ptr<Loop>> MakeLoops(std::size_t count) {
+    std::vector<std::unique_ptr<Loop>> loops;
+    for (std::size_t i = 0; i < std::max<std::size_t>(count, 1); ++i) {
+      loops.push_back(std::make_unique<Loop>());
+    }
+    return loops;
+  }
+
   // No exception leaves a handler into the loop: one that would is logged and
   // the loop goes on (the connection it came from ends).
-  void RunIo() {
+  void RunLoop(asio::io_context& io) {
     while (true) {
       try {
-        io_.run();
+        io.run();
         return;
       } catch (const std::exception& error) {
         log_.Note(std::string("a connection failed: ") + error.what());
@@ -132,12 +142,17 @@ class TravelServer::Impl {
     });
   }
 
+  asio::io_context& NextLoop() {
+    asio::io_context& io = loops_[next_loop_]->io;
+    next_loop_ = (next_loop_ + 1) % loops_.size();
+    return io;
+  }
+
   void Accept() {
     if (stopping_) return;
-    acceptor_.async_accept(asio::make_strand(io_),
-                           [this](boost::system::error_code error, tcp::socket socket) {
-                             OnAccept(error, std::move(socket));
-                           });
+    acceptor_.async_accept(NextLoop(), [this](boost::system::error_code error, tcp::socket socket) {
+      OnAccept(error, std::move(socket));
+    });
   }
 
   void OnAccept(boost::system::error_code error, tcp::socket socket) {
@@ -155,7 +170,7 @@ class TravelServer::Impl {
     });
   }
 
-  // On the strand.
+  // On the main loop.
   void Admit(tcp::socket socket) {
     boost::system::error_code ignored;
     // Without it, a keep-alive reply waits for the client's delayed ACK.
@@ -164,7 +179,7 @@ class TravelServer::Impl {
     if (!served && refusing_ >= kMaxRefusing) return;  // closed unanswered
     ++(served ? open_ : refusing_);
     auto connection = std::make_shared<HttpConnection>(std::move(socket), context_, served);
-    // The connection's first step runs on its own strand.
+    // The connection's first step runs on its own loop.
     asio::post(connection->Executor(), [connection, served] {
       if (served) {
         connection->Serve();
@@ -174,13 +189,13 @@ class TravelServer::Impl {
     });
   }
 
-  // Any thread (a connection's destructor).
+  // Any loop (a connection's destructor).
   void Closed(bool served) {
     --(served ? open_ : refusing_);
-    if (stopping_) asio::post(strand_, [this] { MaybeFinish(); });
+    if (stopping_) asio::post(main_, [this] { MaybeFinish(); });
   }
 
-  // On the strand.
+  // On the main loop.
   void BeginStop() {
     if (stopping_) return;
     stopping_ = true;
@@ -189,7 +204,7 @@ class TravelServer::Impl {
       // Connections the system completed already are answered, not reset.
       acceptor_.non_blocking(true, error);
       while (!error) {
-        tcp::socket socket(asio::make_strand(io_));
+        tcp::socket socket(NextLoop());
         acceptor_.accept(socket, error);
         if (!error) Admit(std::move(socket));
       }
@@ -199,31 +214,30 @@ class TravelServer::Impl {
     MaybeFinish();
   }
 
-  // On the strand: once stopping and every connection has ended, nothing
-  // keeps Run going.
+  // On the main loop: once stopping and every connection has ended, nothing
+  // keeps the loops going.
   void MaybeFinish() {
     if (!stopping_ || finished_ || open_ > 0 || refusing_ > 0) return;
     finished_ = true;
     boost::system::error_code ignored;
     signals_.cancel(ignored);
     signals_.clear(ignored);
-    work_.reset();
+    for (auto& loop : loops_) loop->work.reset();
   }
 
   const ServerOptions options_;
   RequestLog& log_;
-  asio::io_context io_;
-  asio::strand<asio::io_context::executor_type> strand_;
+  std::vector<std::unique_ptr<Loop>> loops_;
+  asio::io_context& main_;
   tcp::acceptor acceptor_;
   asio::signal_set signals_;
   asio::steady_timer accept_retry_;
-  asio::thread_pool workers_;
+  std::size_t next_loop_ = 0;
   Router router_;
   std::atomic<bool> stopping_{false};
   std::atomic<std::size_t> open_{0};
   std::atomic<std::size_t> refusing_{0};
   bool finished_ = false;
-  std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work_;
   ConnectionContext context_;
 };
 
