@@ -126,7 +126,7 @@ int main(int argc, char** argv) {
       ->capture_default_str()
       ->check(CLI::Range(0, 65535));
   serve_command->add_option("--threads", serve.server.threads,
-                            "Worker threads answering from the database")
+                            "Event loops (threads) serving connections and answering from the database")
       ->capture_default_str()
       ->check(CLI::Range(1, 256));
   serve_command->add_option("--max-connections", serve.server.max_connections,

@@ -197,7 +197,7 @@ TEST_F(TravelServerTest, LogsOneLinePerRequest) {
   std::istringstream in(log_text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   ASSERT_EQ(lines.size(), 4u) << log_text;
-  // A request's line is written after its reply went out, by the worker that
+  // A request's line is written after its reply went out, by the loop that
   // served it, so the lines of quick requests may come in any order.
   auto line_with = [&](const std::string& part) -> std::string {
     std::string found;
