@@ -8,13 +8,13 @@ namespace {
 
 constexpr std::string_view kBlanks = " \t\r\n\f\v";
 
-void AppendQuoted(std::string& expression, std::string_view text) {
+void AppendQuoted(std::string& expression, std::string_view text, bool prefix) {
   expression += '"';
   for (const char c : text) {
     if (c == '"') expression += '"';
     expression += c;
   }
-  expression += "\"*";
+  expression += prefix ? "\"*" : "\"";
 }
 
 }  // namespace
@@ -35,11 +35,24 @@ std::string NormalizeSearchText(std::string_view text) {
 }
 
 std::string BuildMatchExpression(const std::vector<std::string>& words) {
+  std::vector<WordChoice> choices;
+  for (const std::string& word : words) choices.push_back({{word}, true});
+  return BuildChoicesExpression(choices);
+}
+
+std::string BuildChoicesExpression(const std::vector<WordChoice>& choices) {
   std::string expression;
-  for (const std::string& word : words) {
+  for (const WordChoice& choice : choices) {
     if (!expression.empty()) expression += " AND ";
-    AppendQuoted(expression, word);
+    const bool group = choice.words.size() > 1;
+    if (group) expression += '(';
+    for (std::size_t i = 0; i < choice.words.size(); ++i) {
+      if (i > 0) expression += " OR ";
+      AppendQuoted(expression, choice.words[i], choice.prefix);
+    }
+    if (group) expression += ')';
   }
   return expression;
 }
+
 }  // namespace service

@@ -16,4 +16,15 @@ std::string NormalizeSearchText(std::string_view text);
 // text the player types is ever read as query syntax.
 std::string BuildMatchExpression(const std::vector<std::string>& words);
 
+// What one search word asks of a name: that some word of the name is one of
+// `words` (whole), or begins with one of them when `prefix` is set.
+struct WordChoice {
+  std::vector<std::string> words;
+  bool prefix = false;
+};
+
+// The FTS5 query matching names that satisfy every choice:
+// ("sunken" OR "sunkel") AND "va"*. Every word is quoted as above.
+std::string BuildChoicesExpression(const std::vector<WordChoice>& choices);
+
 }  // namespace service

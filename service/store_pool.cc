@@ -5,7 +5,12 @@ namespace service {
 StorePool::StorePool(const std::string& path, std::size_t size) {
   if (size == 0) size = 1;
   idle_.reserve(size);
-  for (std::size_t i = 0; i < size; ++i) idle_.push_back(std::make_unique<WorldStore>(path));
+  // The first connection indexes the names' words; the others share it.
+  idle_.push_back(std::make_unique<WorldStore>(path));
+  const std::shared_ptr<const SimilarWords> similar = idle_.front()->Similar();
+  for (std::size_t i = 1; i < size; ++i) {
+    idle_.push_back(std::make_unique<WorldStore>(path, similar));
+  }
 }
 
 StorePool::Lease::~Lease() {

@@ -13,8 +13,8 @@ namespace service {
 
 // A fixed set of WorldStore connections shared by the service's event-loop
 // threads: each request leases one for its duration. All connections are
-// opened up front, so every one reads the same snapshot of the file.
-// Thread-safe.
+// opened up front, so every one reads the same snapshot of the file, and
+// share one index of the names' words (SimilarWords). Thread-safe.
 class StorePool {
  public:
   // Opens `size` connections (at least one); throws StoreError.

@@ -3,8 +3,8 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <unordered_set>
 
+#include "service/close_matches.h"
 #include "service/route_text.h"
 #include "service/search_query.h"
 #include "service/store_schema.h"
@@ -62,9 +62,10 @@ constexpr std::string_view kSearchSql =
 
 }  // namespace
 
-WorldStore::WorldStore(const std::string& path)
+WorldStore::WorldStore(const std::string& path, std::shared_ptr<const SimilarWords> similar)
     : db_(OpenDatabase(path)),
       tokenizer_(db_),
+      similar_(std::move(similar)),
       starting_(db_,
                 "SELECT id, name FROM places WHERE name_key >= ?1 AND name_key < ?2"
                 " ORDER BY name_key LIMIT ?3"),
@@ -76,6 +77,19 @@ WorldStore::WorldStore(const std::string& path)
       notes_(db_, "SELECT text FROM notes WHERE place_id = ?1 ORDER BY seq") {
   SqliteStatement count(db_, "SELECT value FROM meta WHERE key = 'places'");
   if (count.Step()) place_count_ = static_cast<std::size_t>(count.ColumnInt64(0));
+  if (!similar_) similar_ = std::make_shared<const SimilarWords>(IndexedWords());
+}
+
+std::vector<std::string> WorldStore::IndexedWords() {
+  // The index's vocabulary, read through a table of this connection's own
+  // (the database itself is never written).
+  db_.Execute(
+      "CREATE VIRTUAL TABLE IF NOT EXISTS temp.place_name_words"
+      " USING fts5vocab(main, 'place_names', 'row');");
+  SqliteStatement terms(db_, "SELECT term FROM temp.place_name_words");
+  std::vector<std::string> words;
+  while (terms.Step()) words.emplace_back(terms.ColumnText(0));
+  return words;
 }
 
 std::vector<std::string> WorldStore::Search(std::string_view text, std::size_t limit) {
@@ -105,7 +119,38 @@ std::vector<std::string> WorldStore::Search(std::string_view text, std::size_t l
     search_.BindText(1, BuildMatchExpression(words));
     take(search_);
   }
+  if (names.size() < limit && !words.empty()) AddCloseMatches(words, limit, names, listed);
   return names;
+}
+
+void WorldStore::AddCloseMatches(const std::vector<std::string>& words, std::size_t limit,
+                                 std::vector<std::string>& names,
+                                 std::unordered_set<std::int64_t>& listed) {
+  for (const CloseMatchLevel& level : PlanCloseMatches(words, *similar_, kMaxCloseMatchQueries)) {
+    const std::size_t room = limit - names.size();
+    // Each expression lists its names in id order; the first `room` of
+    // their union are among the first `room` of each.
+    std::vector<std::pair<std::int64_t, std::string>> found;
+    for (const std::string& expression : level.expressions) {
+      search_.Reset();
+      search_.BindText(1, expression);
+      std::size_t taken = 0;
+      while (taken < room && search_.Step()) {
+        const std::int64_t id = search_.ColumnInt64(0);
+        if (listed.count(id) > 0) continue;
+        found.emplace_back(id, search_.ColumnText(1));
+        ++taken;
+      }
+      search_.Reset();
+    }
+    std::sort(found.begin(), found.end());
+    found.erase(std::unique(found.begin(), found.end()), found.end());
+    for (std::size_t i = 0; i < found.size() && i < room; ++i) {
+      listed.insert(found[i].first);
+      names.push_back(std::move(found[i].second));
+    }
+    if (names.size() >= limit) return;
+  }
 }
 
 std::optional<PlaceDetails> WorldStore::FindPlace(std::string_view name) {

@@ -2,12 +2,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "service/search_tokenizer.h"
+#include "service/similar_words.h"
 #include "service/sqlite_handle.h"
 
 namespace service {
@@ -29,7 +32,10 @@ struct PlaceDetails {
 class WorldStore {
  public:
   // Throws StoreError when `path` cannot be opened or is not a world database.
-  explicit WorldStore(const std::string& path);
+  // `similar` indexes the words of this database's names (IndexedWords); it
+  // is shared by the connections of one world, and built here when null.
+  explicit WorldStore(const std::string& path,
+                      std::shared_ptr<const SimilarWords> similar = nullptr);
 
   // Names matching every word of `text` (word prefixes, any letter case),
   // at most `limit`, best first:
@@ -39,12 +45,22 @@ class WorldStore {
   //  2. all other names holding every word as a word prefix, anywhere:
   //     shorter names first, then alphabetical. That is the order of place
   //     ids (store_schema.h), in which the name index lists its matches.
-  // Both groups are read from an index in their listing order and reading
+  //  3. when groups 1 and 2 hold fewer than `limit` names, close matches
+  //     (close_matches.h: every word a prefix of a word of the name or a
+  //     whole word within a few edits of one), fewest edits first, then in
+  //     the order of group 2.
+  // Every group is read from an index in its listing order and reading
   // stops after `limit` names, however many places match. The words are
   // SearchWords(text); a text without any (only punctuation, say) lists
   // group 1 alone. Any text is data: a search that cannot match lists
   // nothing.
   std::vector<std::string> Search(std::string_view text, std::size_t limit);
+
+  // Close-match queries one search may run at most (close_matches.h).
+  static constexpr std::size_t kMaxCloseMatchQueries = 24;
+
+  // The distinct words of the names, as the name index holds them.
+  std::vector<std::string> IndexedWords();
 
   // The words of a search text as the name index sees them: split at
   // anything that is not a letter or digit, folded ("o'Brien" is "o" and
@@ -62,9 +78,17 @@ class WorldStore {
 
   std::size_t PlaceCount() const { return place_count_; }
 
+  const std::shared_ptr<const SimilarWords>& Similar() const { return similar_; }
+
  private:
+  // Group 3 of Search.
+  void AddCloseMatches(const std::vector<std::string>& words, std::size_t limit,
+                       std::vector<std::string>& names,
+                       std::unordered_set<std::int64_t>& listed);
+
   SqliteConnection db_;
   SearchTokenizer tokenizer_;
+  std::shared_ptr<const SimilarWords> similar_;
   std::size_t place_count_ = 0;
   SqliteStatement starting_;
   SqliteStatement search_;

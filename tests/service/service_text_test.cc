@@ -3,13 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "service/csv.h"
 #include "service/form_decoder.h"
 #include "service/reply_writer.h"
+#include "service/edit_distance.h"
 #include "service/search_query.h"
+#include "service/similar_words.h"
 #include "service/utf8_text.h"
 #include "tests/service/service_test_support.h"
 
@@ -150,6 +154,61 @@ TEST(SearchQueryTest, WordsBecomeQuotedPrefixTerms) {
   EXPECT_EQ(service::NormalizeSearchText("  Harrow \t  FORD "), "harrow ford");
   // The quote is doubled: nothing the player types is FTS5 syntax.
   EXPECT_EQ(service::BuildMatchExpression({"harrow", "fo\"rd"}), "\"harrow\"* AND \"fo\"\"rd\"*");
+}
+
+// The index finds exactly the words a comparison with every word finds.
+TEST(SimilarWordsTest, FindsWhatComparingEveryWordFinds) {
+  const std::vector<std::string> alphabet = {"a", "b", "e", "r", "\xC3\xA6"};
+  std::vector<std::string> words;
+  std::uint32_t seed = 7;
+  const auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+  for (int i = 0; i < 3000; ++i) {
+    std::string word;
+    for (std::size_t n = 2 + next() % 9; n > 0; --n) word += alphabet[next() % alphabet.size()];
+    words.push_back(word);
+  }
+  const service::SimilarWords similar(words);
+  const auto code_points = [](const std::string& text) {
+    std::u32string out;
+    for (std::size_t pos = 0; pos < text.size();) out += service::NextCodePoint(text, pos);
+    return out;
+  };
+  std::vector<std::u32string> distinct;
+  for (const std::string& word : words) distinct.push_back(code_points(word));
+  std::sort(distinct.begin(), distinct.end());
+  distinct.erase(std::unique(distinct.begin(), distinct.end()), distinct.end());
+  EXPECT_EQ(similar.WordCount(), distinct.size());
+  for (int i = 0; i < 300; ++i) {
+    const std::string searched = words[next() % words.size()] + (i % 3 == 0 ? "b" : "");
+    const std::u32string target = code_points(searched);
+    const int allowed = service::SimilarWords::AllowedEdits(target.size());
+    std::size_t expected = 0;
+    for (const std::u32string& word : distinct) {
+      expected += service::EditDistance(target, word, allowed) <= allowed ? 1 : 0;
+    }
+    const std::vector<service::SimilarWords::Match> near = similar.Near(searched);
+    EXPECT_EQ(near.size(), allowed == 0 ? 0 : expected) << searched;
+    for (std::size_t m = 1; m < near.size(); ++m) {
+      EXPECT_LE(near[m - 1].edits, near[m].edits) << searched;
+    }
+  }
+  struct Case {
+    std::string a, b;
+    int distance;
+  };
+  for (const Case& c : std::vector<Case>{{"sunken", "suknen", 1},
+                                          {"eastmere", "eastmre", 1},
+                                          {"ab", "ba", 1},
+                                          {"abc", "ca", 3},
+                                          {"eastmeer", "estmer", 2},
+                                          {"\xC3\xA6rn", "arn", 1},
+                                          {"", "abc", 3}}) {
+    EXPECT_EQ(service::EditDistance(code_points(c.a), code_points(c.b), 5), c.distance)
+        << c.a << " " << c.b;
+    EXPECT_EQ(service::EditDistance(code_points(c.a), code_points(c.b), c.distance - 1),
+              c.distance)
+        << "past the limit: limit + 1";
+  }
 }
 
 TEST(CsvReaderTest, ReadsQuotedFieldsAndCountsLines) {

@@ -57,7 +57,12 @@ TEST_F(TravelServerTest, AnswersEachActionWithItsReplyDocument) {
       {"&travel_action=search&Value=harrow" + std::string(kTail),
        "search",
        {{"results",
-         "Harrow|Harrow Ford|Harrowgate Mine|Deep Harrow Pit|Far Harrow Ruin|Old Harrow Ruins|"}}},
+         "Harrow|Harrow Ford|Harrowgate Mine|Deep Harrow Pit|Far Harrow Ruin|Old Harrow Ruins|"
+         "\xC3\x86rnholt Barrow|"}}},
+      // A misspelt word finds the names it is one edit away from.
+      {"&travel_action=search&Value=sunkn%20vault" + std::string(kTail),
+       "search",
+       {{"results", "Sunken Vault|"}}},
       {"&travel_action=search&Value=HOOK%20%26%20lan" + std::string(kTail),
        "search",
        {{"results", "Hook & <Lantern> \"Inn\"|"}}},
@@ -222,12 +227,13 @@ TEST_F(TravelServerTest, LogsOneLinePerRequest) {
 TEST(RequestHandlerTest, SearchRepliesHoldAtMostTheLimit) {
   service_test::TempDir dir;
   service::StorePool stores(service_test::WriteSampleDatabase(dir), 1);
-  for (const std::size_t limit : {1u, 2u, 6u, 50u}) {
+  for (const std::size_t limit : {1u, 2u, 6u, 7u, 50u}) {
     const service::RequestHandler handler(stores, limit);
     const service::HandledRequest handled = handler.Handle("&travel_action=search&Value=harrow");
     const std::vector<std::string> names =
         service_test::SplitEntries(ParseReply(handled.reply).Attribute("results"), true);
-    EXPECT_EQ(names.size(), std::min<std::size_t>(limit, 6)) << limit;
+    // Six names begin with the text, and "Ærnholt Barrow" is one edit away.
+    EXPECT_EQ(names.size(), std::min<std::size_t>(limit, 7)) << limit;
     EXPECT_EQ(names.front(), "Harrow");
   }
 }

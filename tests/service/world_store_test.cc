@@ -18,6 +18,8 @@ class WorldStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
     world_ = service_test::SampleWorld();
+    // Two edits from "eastmeer", where "Eastmere" is one, and listed before it.
+    world_.places.push_back({"Estmer", service::PlaceKind::kLandmark, "1.0N, 1.0E", "", {}});
     routes_ = service::ComputeNearestTownRoutes(world_);
     service::WriteWorldDatabase(world_, routes_, Db());
   }
@@ -38,7 +40,7 @@ class WorldStoreTest : public ::testing::Test {
   std::vector<service::RouteEntry> routes_;
 };
 
-TEST_F(WorldStoreTest, SearchListsNamesStartingWithTheTextFirst) {
+TEST_F(WorldStoreTest, SearchListsNamesStartingWithTheTextFirstAndCloseMatchesLast) {
   service::WorldStore store(Db());
   struct Case {
     std::string text;
@@ -48,11 +50,32 @@ TEST_F(WorldStoreTest, SearchListsNamesStartingWithTheTextFirst) {
   const std::vector<Case> cases = {
       // Names starting with the text alphabetically (the text itself first),
       // then the rest: shorter first, then alphabetical.
+      // Close matches fill what room is left, after every prefix match.
       {"harrow",
        50,
        {"Harrow", "Harrow Ford", "Harrowgate Mine", "Deep Harrow Pit", "Far Harrow Ruin",
+        "Old Harrow Ruins", "\xC3\x86rnholt Barrow"}},
+      {"harrow",
+       6,
+       {"Harrow", "Harrow Ford", "Harrowgate Mine", "Deep Harrow Pit", "Far Harrow Ruin",
         "Old Harrow Ruins"}},
       {"HARROW", 3, {"Harrow", "Harrow Ford", "Harrowgate Mine"}},
+      // One edit for words of 4 to 7 letters: a letter missing, one too many,
+      // one wrong, two swapped; the rest of the words as prefixes.
+      {"sunkn vault", 50, {"Sunken Vault"}},
+      {"sunkenn va", 50, {"Sunken Vault"}},
+      {"suknen", 50, {"Sunken Vault"}},
+      {"hrrow", 50,
+       {"Harrow", "Harrow Ford", "Deep Harrow Pit", "Far Harrow Ruin", "Old Harrow Ruins"}},
+      {"estmer", 50, {"Estmer"}},
+      {"nortgat", 50, {}},
+      {"vlt", 50, {}},
+      // Two for longer words, and the edits of all words add up: fewest first.
+      {"nrothgtae", 50, {"Northgate"}},
+      {"eastmeer", 50, {"Eastmere", "Estmer"}},
+      {"sunkn vaukt", 50, {"Sunken Vault"}},
+      {"sunkn zzz", 50, {}},
+      {"\xC3\xA6rnhlot", 50, {"\xC3\x86rnholt Barrow"}},
       {"  harrow   FO ", 50, {"Harrow Ford"}},
       {"ruin harrow", 50, {"Far Harrow Ruin", "Old Harrow Ruins"}},
       {"har mi", 50, {"Harrowgate Mine"}},

@@ -1,13 +1,18 @@
 -- Load script for wrk: POSTs "search" requests exactly as the plug-in
 -- sends them, cycling through a mix of search texts for the generated world
--- (generate --seed 7): single letters, word prefixes, whole words, two-word
--- searches and searches that match nothing.
+-- (generate --seed 7).
 --
 --   wrk -t1 -c8 -d10s --latency -s search.lua http://127.0.0.1:PORT
 --
+-- WRK_MIX chooses the mix:
+--   prefix    (the default) single letters, word prefixes, whole words,
+--             two-word searches and searches that match nothing
+--   misspelt  names' words with a letter missing, added, wrong or swapped
+--             (one or two edits), alone or beside a correct word, and
+--             misspellings of nothing, which the prefix search cannot find
 -- Set WRK_SEARCH to one search text to measure only that one.
 
-local texts = {
+local prefix_texts = {
   "a", "m",
   "kar", "bel", "thal", "vel", "dor", "grim", "quel", "yth",
   "karan", "belor", "thalith", "ostin", "zarur",
@@ -17,6 +22,22 @@ local texts = {
   "nothingmatches", "zzz",
 }
 
+local misspelt_texts = {
+  -- Words of 8 letters or more, one or two edits.
+  "varanrigde", "quelafel", "halanmrk", "dorrormere", "loranmor", "eskarwach",
+  "istradthron", "varomgrad", "dorithvael", "moranthron", "torinrige", "belomark",
+  "velithmer", "grimadmeer", "fenisted", "karnmere",
+  -- Words of 4 to 7 letters, one edit.
+  "oriwik", "ulevael", "orihld", "oraferd", "vaulr", "shrien", "towr", "sanctun",
+  -- Beside a correct word, or both misspelt.
+  "varanrigde%20falls", "loranmor%20tower", "deep%20grimadmer", "hlanmark%20ruins",
+  "oriwik%20brige",
+  -- Nothing is near.
+  "xyzzyplugh", "qqqqwwww", "brumblefrotz",
+}
+
+local texts = prefix_texts
+if os.getenv("WRK_MIX") == "misspelt" then texts = misspelt_texts end
 local only = os.getenv("WRK_SEARCH")
 if only and only ~= "" then texts = { only } end
 
