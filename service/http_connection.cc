@@ -169,7 +169,10 @@ void HttpConnection::OnReadFailed(beast::error_code error) {
   } else if (error == beast::error::timeout) {
     // The stream is closed already. A client that sent part of a request
     // is logged; one that never began is not.
-    if (parser_ && parser_->got_some()) context_.log.Write("", "", 408, "", std::nullopt);
+    if (parser_ && parser_->got_some()) {
+      context_.log.Write("", "", 408, "", std::nullopt);
+      if (context_.metrics != nullptr) context_.metrics->Record("", "", 408, std::nullopt);
+    }
   } else if (IsParseError(error) && error != http::error::end_of_stream &&
              error != http::error::partial_message) {
     Answer(RefusalReply(400, max_body), true, kXmlType);
@@ -216,6 +219,9 @@ void HttpConnection::OnWritten(beast::error_code error) {
   std::optional<std::chrono::nanoseconds> taken;
   if (routed_at_) taken = Clock::now() - *routed_at_;
   context_.log.Write(answered_.action, answered_.value, answered_.status, answered_.kind, taken);
+  if (context_.metrics != nullptr) {
+    context_.metrics->Record(answered_.action, answered_.kind, answered_.status, taken);
+  }
   routed_at_.reset();
   route_ = nullptr;
   if (error) return;

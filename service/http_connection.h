@@ -21,6 +21,7 @@
 #include "service/request_log.h"
 #include "service/router.h"
 #include "service/server_options.h"
+#include "service/service_metrics.h"
 
 namespace service {
 
@@ -30,6 +31,7 @@ struct ConnectionContext {
   const ServerOptions& options;
   const Router& router;
   RequestLog& log;
+  ServiceMetrics* metrics;  // may be null
   const std::atomic<bool>& stopping;
   // Called once from each connection's destructor, on any thread; `served`
   // is false for connections refused at the cap.
@@ -49,8 +51,8 @@ struct ConnectionContext {
 //   send "100 Continue" if asked -> read the body (same deadline, at most
 //   max_body_bytes whatever the framing) -> answer (the route's answer runs
 //   on the loop's thread; the loop's other connections wait for it, never for
-//   a client) -> write the reply (request deadline) -> log it -> next
-//   request, or close.
+//   a client) -> write the reply (request deadline) -> log and count it ->
+//   next request, or close.
 // A refusal, a client that asked for it, the last of keep_alive_max_requests
 // and every reply while the server stops carry "Connection: close"; closing
 // then shuts the sending side and reads what the client still sends (for at

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <string>
 
 namespace service {
@@ -37,6 +38,9 @@ struct ServerOptions {
   // SIGINT and SIGTERM: the first stops the server as Stop does, a second
   // one ends the process at once (its default action).
   bool stop_on_signals = false;
+  // When set, SIGHUP is caught from Bind on and calls this on the first
+  // event loop's thread (not while stopping); it must return at once.
+  std::function<void()> on_hangup;
 };
 
 }  // namespace service

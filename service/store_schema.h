@@ -26,6 +26,11 @@ namespace service {
 // finds a destination by its exact name in any letter case and lists the
 // names that start with a search text in alphabetical order.
 //
+// meta holds the schema version ("schema"), the numbers of places and links
+// ("places", "links"), the world's name ("name", possibly empty) and when it
+// was imported ("imported", UTC); files of version 2 written before the last
+// two were added lack them.
+//
 // Version 2 folds letter case in every script (version 1 folded only Latin,
 // Greek and Cyrillic in part), so a version 1 file's keys would miss names.
 inline constexpr std::string_view kStoreSchemaVersion = "2";

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <random>
 #include <string>
 #include <system_error>
@@ -29,6 +30,16 @@ void SyncFile(const std::filesystem::path& path) {
     throw StoreError("cannot flush " + path.string() + ": " + error.message());
   }
   ::close(fd);
+}
+
+// The time as "2024-05-01T10:15:02Z".
+std::string UtcNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
 }
 
 // Place ids in listing order (store_schema.h): by length, then folded name,
@@ -75,6 +86,8 @@ void Build(const World& world, const std::vector<RouteEntry>& routes,
   put_meta("schema", kStoreSchemaVersion);
   put_meta("places", std::to_string(world.places.size()));
   put_meta("links", std::to_string(world.links.size()));
+  put_meta("name", world.name);
+  put_meta("imported", UtcNow());
 
   SqliteStatement place_insert(
       db,

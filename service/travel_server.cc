@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "service/http_connection.h"
-#include "service/router.h"
 
 namespace service {
 
@@ -47,7 +46,7 @@ struct Loop {
 // turn and stay on theirs.
 class TravelServer::Impl {
  public:
-  Impl(const RequestHandler& handler, RequestLog& log, ServerOptions options)
+  Impl(const Router& router, RequestLog& log, ServerOptions options, ServiceMetrics* metrics)
       : options_(std::move(options)),
         log_(log),
         loops_(MakeLoops(options_.threads)),
@@ -55,10 +54,8 @@ class TravelServer::Impl {
         acceptor_(main_),
         signals_(main_),
         accept_retry_(main_),
-        context_{options_, router_, log_, stopping_, [this](bool served) { Closed(served); }} {
-    router_.Add(Route{"POST", kTravelPath, "text/xml; charset=utf-8",
-                      [&handler](std::string_view body) { return handler.Handle(body); }});
-  }
+        context_{options_, router, log_, metrics, stopping_,
+                 [this](bool served) { Closed(served); }} {}
 
   int Bind() {
     try {
@@ -74,8 +71,9 @@ class TravelServer::Impl {
       if (options_.stop_on_signals) {
         signals_.add(SIGINT);
         signals_.add(SIGTERM);
-        WaitForSignal();
       }
+      if (options_.on_hangup) signals_.add(SIGHUP);
+      if (options_.stop_on_signals || options_.on_hangup) WaitForSignal();
       return acceptor_.local_endpoint().port();
     } catch (const std::exception& error) {
       throw std::runtime_error("cannot listen on " + options_.host + " port " +
@@ -99,6 +97,8 @@ class TravelServer::Impl {
   void Stop() {
     asio::post(main_, [this] { BeginStop(); });
   }
+
+  std::size_t OpenConnections() const { return open_; }
 
  private:
   static std::vector<std::unique_ptr<Loop>> MakeLoops(std::size_t count) {
@@ -124,9 +124,30 @@ class TravelServer::Impl {
     }
   }
 
+  // Runs an outside callback; what it throws is logged, never let into the
+  // loop.
+  template <typename Callback>
+  void Guarded(const Callback& callback) {
+    try {
+      callback();
+    } catch (const std::exception& error) {
+      log_.Note(std::string("a signal's handler failed: ") + error.what());
+    } catch (...) {
+      log_.Note("a signal's handler failed");
+    }
+  }
+
   void WaitForSignal() {
     signals_.async_wait([this](boost::system::error_code error, int signal_number) {
       if (error) return;
+      if (signal_number == SIGHUP) {
+        if (!stopping_) {
+          log_.Note("reloading on signal " + std::to_string(signal_number));
+          Guarded([this] { options_.on_hangup(); });
+        }
+        WaitForSignal();
+        return;
+      }
       if (!stopping_) {
         log_.Note("stopping on signal " + std::to_string(signal_number));
         // Listen for a second one first: stopping may be done at once.
@@ -233,7 +254,6 @@ class TravelServer::Impl {
   asio::signal_set signals_;
   asio::steady_timer accept_retry_;
   std::size_t next_loop_ = 0;
-  Router router_;
   std::atomic<bool> stopping_{false};
   std::atomic<std::size_t> open_{0};
   std::atomic<std::size_t> refusing_{0};
@@ -241,8 +261,9 @@ class TravelServer::Impl {
   ConnectionContext context_;
 };
 
-TravelServer::TravelServer(const RequestHandler& handler, RequestLog& log, ServerOptions options)
-    : impl_(std::make_unique<Impl>(handler, log, std::move(options))) {}
+TravelServer::TravelServer(const Router& router, RequestLog& log, ServerOptions options,
+                           ServiceMetrics* metrics)
+    : impl_(std::make_unique<Impl>(router, log, std::move(options), metrics)) {}
 
 TravelServer::~TravelServer() = default;
 
@@ -251,5 +272,7 @@ int TravelServer::Bind() { return impl_->Bind(); }
 bool TravelServer::Run() { return impl_->Run(); }
 
 void TravelServer::Stop() { impl_->Stop(); }
+
+std::size_t TravelServer::OpenConnections() const { return impl_->OpenConnections(); }
 
 }  // namespace service

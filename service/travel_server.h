@@ -2,19 +2,21 @@
 
 #include <memory>
 
-#include "service/request_handler.h"
 #include "service/request_log.h"
+#include "service/router.h"
 #include "service/server_options.h"
+#include "service/service_metrics.h"
 
 namespace service {
 
 // The path the plug-in posts to.
 inline constexpr char kTravelPath[] = "/marlgate_travels/travel.php";
 
-// The HTTP face of the service: POST kTravelPath with the plug-in's form
-// body, answered by a RequestHandler; every other path or method gets 404.
-// Every reply, the refusals included, is an XML reply document, and every
-// request writes one line to the log.
+// The HTTP face of the service: the routes of a Router (service_routes.h:
+// POST kTravelPath with the plug-in's form body, the health and metrics
+// pages); every other path or method gets 404. Every refusal of the HTTP
+// layer is an XML reply document; every request writes one line to the log
+// and is counted in the metrics, when given.
 //
 // Event-driven (Boost.Beast on Asio): ServerOptions::threads event loops,
 // each on its own thread, read and write their connections without blocking
@@ -32,7 +34,10 @@ inline constexpr char kTravelPath[] = "/marlgate_travels/travel.php";
 // connection has ended.
 class TravelServer {
  public:
-  TravelServer(const RequestHandler& handler, RequestLog& log, ServerOptions options);
+  // `router` may still be filled until Bind; it, `log` and `metrics` (which
+  // may be null) must outlive the server.
+  TravelServer(const Router& router, RequestLog& log, ServerOptions options,
+               ServiceMetrics* metrics = nullptr);
   ~TravelServer();
   TravelServer(const TravelServer&) = delete;
   TravelServer& operator=(const TravelServer&) = delete;
@@ -48,6 +53,10 @@ class TravelServer {
   // Thread-safe, at any time (before Run too: Run then only finishes what is
   // there). Returns at once; Run returns when stopping is done.
   void Stop();
+
+  // Client connections open now (those refused at the cap not counted);
+  // any thread.
+  std::size_t OpenConnections() const;
 
  private:
   class Impl;

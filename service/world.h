@@ -36,6 +36,9 @@ struct Link {
 };
 
 struct World {
+  // What the people who run the service call this world ("orrowen-2024");
+  // shown by the service's health and metrics. Not part of any reply.
+  std::string name;
   std::vector<Place> places;
   std::vector<Link> links;
 };

@@ -41,7 +41,13 @@ SqliteConnection OpenDatabase(const std::string& path) {
   try {
     SqliteStatement schema(db, "SELECT value FROM meta WHERE key = 'schema'");
     if (schema.Step()) version = std::string(schema.ColumnText(0));
-  } catch (const StoreError&) {
+  } catch (const StoreError& error) {
+    // A file cut short or overwritten says so, rather than being taken for
+    // some other database.
+    const int code = sqlite3_errcode(db.Handle()) & 0xFF;
+    if (code == SQLITE_CORRUPT || code == SQLITE_IOERR) {
+      throw StoreError(path + " is damaged (" + error.what() + ")");
+    }
     version.reset();
   }
   if (!version) {
@@ -78,6 +84,24 @@ WorldStore::WorldStore(const std::string& path, std::shared_ptr<const SimilarWor
   SqliteStatement count(db_, "SELECT value FROM meta WHERE key = 'places'");
   if (count.Step()) place_count_ = static_cast<std::size_t>(count.ColumnInt64(0));
   if (!similar_) similar_ = std::make_shared<const SimilarWords>(IndexedWords());
+}
+
+std::optional<std::string> WorldStore::Meta(std::string_view key) {
+  SqliteStatement meta(db_, "SELECT value FROM meta WHERE key = ?1");
+  meta.BindText(1, key);
+  if (!meta.Step()) return std::nullopt;
+  return std::string(meta.ColumnText(0));
+}
+
+void WorldStore::CheckIntegrity() {
+  SqliteStatement check(db_, "PRAGMA quick_check(1)");
+  std::string result = check.Step() ? std::string(check.ColumnText(0)) : "no answer";
+  if (result == "ok") return;
+  // One line for the log.
+  for (char& c : result) {
+    if (c == '\n' || c == '\r') c = ' ';
+  }
+  throw StoreError("the database is damaged: " + result);
 }
 
 std::vector<std::string> WorldStore::IndexedWords() {

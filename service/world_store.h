@@ -78,6 +78,14 @@ class WorldStore {
 
   std::size_t PlaceCount() const { return place_count_; }
 
+  // A value of the meta table (store_schema.h); nullopt when absent.
+  std::optional<std::string> Meta(std::string_view key);
+
+  // Reads every page of the file and checks its structure (SQLite's
+  // quick_check, about 0.2 s for 100 000 places); throws StoreError naming
+  // the first fault.
+  void CheckIntegrity();
+
   const std::shared_ptr<const SimilarWords>& Similar() const { return similar_; }
 
  private:

@@ -10,19 +10,23 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <memory>
 #include <exception>
 #include <iostream>
 #include <string>
 
-#include "service/request_handler.h"
+#include "service/current_world.h"
 #include "service/request_log.h"
 #include "service/route_planner.h"
-#include "service/sqlite_handle.h"
-#include "service/store_pool.h"
+#include "service/router.h"
+#include "service/service_metrics.h"
+#include "service/service_routes.h"
 #include "service/store_writer.h"
 #include "service/travel_server.h"
 #include "service/world_generator.h"
 #include "service/world_loader.h"
+#include "service/world_reloader.h"
 
 namespace {
 
@@ -30,6 +34,7 @@ struct ServeArguments {
   std::string db;
   service::ServerOptions server;
   std::size_t limit = 50;
+  double watch_seconds = 1;
 };
 
 // Room for the connection cap in the process's descriptors, as far as the
@@ -46,7 +51,7 @@ bool MakeRoomForConnections(std::size_t connections) {
   return setrlimit(RLIMIT_NOFILE, &limit) == 0;
 }
 
-int Serve(const ServeArguments& arguments) {
+int Serve(ServeArguments arguments) {
   // A client that hangs up mid-reply, or a log reader that goes away, costs
   // only its own write.
   signal(SIGPIPE, SIG_IGN);
@@ -56,24 +61,76 @@ int Serve(const ServeArguments& arguments) {
               << " needs more open files than the system allows (ulimit -n)" << std::endl;
     return 1;
   }
-  service::StorePool stores(arguments.db, arguments.server.threads);
-  service::RequestHandler handler(stores, arguments.limit);
   service::RequestLog log(STDERR_FILENO);
-  service::TravelServer server(handler, log, arguments.server);
-  // From here on SIGINT and SIGTERM stop the server, whenever they come.
+  service::CurrentWorld world;
+  service::ServiceMetrics metrics;
+  std::unique_ptr<service::WorldReloader> reloader;
+  arguments.server.on_hangup = [&reloader] {
+    if (reloader) reloader->Request();
+  };
+
+  service::Router router;
+  service::TravelServer server(router, log, arguments.server, &metrics);
+  router.Add(service::TravelRoute(world));
+  router.Add(service::HealthRoute(world));
+  router.Add(service::MetricsRoute(metrics, [&] {
+    service::ServiceFigures figures;
+    figures.world = world.Get();
+    if (reloader) {
+      figures.worlds_loaded = reloader->Loaded();
+      figures.worlds_refused = reloader->Refused();
+    }
+    figures.log_lines_dropped = log.Dropped();
+    figures.connections_open = server.OpenConnections();
+    return figures;
+  }));
+
+  // From here on SIGINT and SIGTERM stop the server, and SIGHUP loads the
+  // world again, whenever they come. Until the world is loaded, requests
+  // are answered 503.
   const int port = server.Bind();
-  std::cout << "listening on " << arguments.server.host << ":" << port << std::endl;
-  if (!server.Run()) {
+  bool refused = false;
+  service::ReloadOptions reload;
+  reload.path = arguments.db;
+  reload.connections = arguments.server.threads;
+  reload.result_limit = arguments.limit;
+  reload.watch_interval =
+      std::chrono::milliseconds(static_cast<long long>(arguments.watch_seconds * 1000));
+  reloader = std::make_unique<service::WorldReloader>(
+      reload, world, log, [&, host = arguments.server.host](bool served) {
+        if (served) {
+          std::cout << "listening on " << host << ":" << port << std::endl;
+        } else {
+          refused = true;
+          server.Stop();
+        }
+      });
+  const bool ran = server.Run();
+  reloader.reset();
+  if (!ran) {
     log.Note("serving failed");
+    return 1;
+  }
+  if (refused) {
+    log.Note("stopped: " + arguments.db + " cannot be served");
     return 1;
   }
   log.Note("stopped");
   return 0;
 }
 
-int Import(const std::string& db, const std::string& folder, bool allow_empty) {
+// The name a world is imported under when none is given: its folder's.
+std::string FolderName(const std::string& folder) {
+  std::filesystem::path path = std::filesystem::absolute(folder).lexically_normal();
+  if (path.filename().empty()) path = path.parent_path();
+  return path.filename().string();
+}
+
+int Import(const std::string& db, const std::string& folder, const std::string& name,
+           bool allow_empty) {
   try {
-    const service::World world = service::LoadWorld(folder);
+    service::World world = service::LoadWorld(folder);
+    world.name = name.empty() ? FolderName(folder) : name;
     if (world.places.empty() && !allow_empty) {
       throw service::ImportError(
           "places.csv holds no places; importing it would replace " + db +
@@ -140,6 +197,11 @@ int main(int argc, char** argv) {
                             "Seconds a request may take to arrive whole, and its reply to be sent")
       ->capture_default_str()
       ->check(CLI::Range(1, 600));
+  serve_command->add_option("--watch", serve.watch_seconds,
+                            "Seconds between looks at the --db file, which is loaded again when "
+                            "replaced; 0: only on SIGHUP")
+      ->capture_default_str()
+      ->check(CLI::Range(0.0, 3600.0));
 
   std::string import_db;
   std::string import_folder;
@@ -149,6 +211,10 @@ int main(int argc, char** argv) {
       ->required();
   import_command->add_option("DATA_DIR", import_folder, "Folder holding places.csv, links.csv, ...")
       ->required();
+  std::string import_name;
+  import_command->add_option("--name", import_name,
+                             "The world's name, shown by the service's health and metrics "
+                             "(default: the folder's name)");
   bool import_allow_empty = false;
   import_command->add_flag("--allow-empty", import_allow_empty,
                            "Import a world without places (replacing the database all the same)");
@@ -172,7 +238,7 @@ int main(int argc, char** argv) {
       serve.server.stop_on_signals = true;
       return Serve(serve);
     }
-    if (*import_command) return Import(import_db, import_folder, import_allow_empty);
+    if (*import_command) return Import(import_db, import_folder, import_name, import_allow_empty);
     if (*generate_command) return Generate(generate, generate_folder);
   } catch (const std::exception& error) {
     std::cerr << "marlgate-travel-service: " << error.what() << std::endl;

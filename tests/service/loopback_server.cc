@@ -6,6 +6,7 @@
 #include <csignal>
 
 #include "service/route_planner.h"
+#include "service/service_routes.h"
 #include "service/store_writer.h"
 
 namespace service_test {
@@ -24,7 +25,8 @@ LoopbackServer::LoopbackServer(service::ServerOptions options, std::size_t resul
   log_file_ = dir_.Path() / "requests.log";
   log_fd_ = ::open(log_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   log_ = std::make_unique<service::RequestLog>(log_fd_);
-  server_ = std::make_unique<service::TravelServer>(*handler_, *log_, options);
+  router_.Add(service::TravelRoute(*handler_));
+  server_ = std::make_unique<service::TravelServer>(router_, *log_, options);
   port_ = server_->Bind();
   runner_ = std::thread([this] { server_->Run(); });
 }

@@ -7,6 +7,7 @@
 
 #include "service/request_handler.h"
 #include "service/request_log.h"
+#include "service/router.h"
 #include "service/server_options.h"
 #include "service/store_pool.h"
 #include "service/travel_server.h"
@@ -38,6 +39,7 @@ class LoopbackServer {
   TempDir dir_;
   std::unique_ptr<service::StorePool> stores_;
   std::unique_ptr<service::RequestHandler> handler_;
+  service::Router router_;
   std::filesystem::path log_file_;
   int log_fd_ = -1;
   std::unique_ptr<service::RequestLog> log_;

@@ -1,14 +1,21 @@
-// The service over loopback HTTP, as the plug-in meets it.
+// The service over loopback HTTP, as the plug-in and the people who run it
+// meet it.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <unistd.h>
 
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "service/current_world.h"
 #include "service/request_handler.h"
+#include "service/service_metrics.h"
+#include "service/service_routes.h"
+#include "service/world_snapshot.h"
 #include "service/store_pool.h"
 #include "service/travel_server.h"
 #include "tests/service/loopback_server.h"
@@ -239,3 +246,96 @@ TEST(RequestHandlerTest, SearchRepliesHoldAtMostTheLimit) {
 }
 
 }  // namespace
+
+// The health and metrics pages, and the world swapped under a running
+// server: 503 until one is there, then answers from whichever is current.
+TEST(ServiceRoutesTest, HealthAndMetricsFollowTheWorldBeingServed) {
+  service_test::TempDir dir;
+  const std::string db = service_test::WriteSampleDatabase(dir);
+  service::CurrentWorld world;
+  service::ServiceMetrics metrics;
+  service::Router router;
+  router.Add(service::TravelRoute(world));
+  router.Add(service::HealthRoute(world));
+  router.Add(service::MetricsRoute(metrics, [&world] {
+    service::ServiceFigures figures;
+    figures.world = world.Get();
+    figures.worlds_loaded = figures.world ? 1 : 0;
+    return figures;
+  }));
+  const int log_fd = ::open((dir.Path() / "log").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  service::RequestLog log(log_fd);
+  service::ServerOptions options;
+  options.threads = 2;
+  service::TravelServer server(router, log, options, &metrics);
+  const int port = server.Bind();
+  std::thread runner([&server] { server.Run(); });
+  httplib::Client client("127.0.0.1", port);
+  client.set_tcp_nodelay(true);
+  const auto search = [&client](const std::string& value) {
+    return client.Post(service::kTravelPath, "&travel_action=search&Value=" + value,
+                       "application/x-www-form-urlencoded");
+  };
+
+  httplib::Result health = client.Get(service::kHealthPath);
+  ASSERT_TRUE(health);
+  EXPECT_EQ(health->status, 503);
+  EXPECT_NE(health->body.find("\"status\":\"unavailable\""), std::string::npos) << health->body;
+  httplib::Result early = search("harrow");
+  ASSERT_TRUE(early);
+  EXPECT_EQ(early->status, 503);
+  EXPECT_NE(ParseReply(early->body).Attribute("reason").find("loading its world"),
+            std::string::npos);
+
+  world.Replace(std::make_shared<const service::WorldSnapshot>(db, 2, 50));
+  health = client.Get(service::kHealthPath);
+  ASSERT_TRUE(health);
+  EXPECT_EQ(health->status, 200);
+  EXPECT_EQ(health->get_header_value("Content-Type"), "application/json");
+  for (const std::string part : {"\"status\":\"ok\"", "\"world\":\"world\"", "\"places\":12"}) {
+    EXPECT_NE(health->body.find(part), std::string::npos) << part << " in " << health->body;
+  }
+  ASSERT_TRUE(search("harrow"));
+  ASSERT_TRUE(search("sunkn"));
+  ASSERT_TRUE(client.Post(service::kTravelPath, "&travel_action=get&Value=Nowhere",
+                          "application/x-www-form-urlencoded"));
+  ASSERT_TRUE(client.Post(service::kTravelPath, std::string(10000, 'x'),
+                          "application/x-www-form-urlencoded"));
+
+  const httplib::Result scraped = client.Get(service::kMetricsPath);
+  ASSERT_TRUE(scraped);
+  EXPECT_EQ(scraped->status, 200);
+  EXPECT_EQ(scraped->get_header_value("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
+  const std::string text = scraped->body;
+  for (const std::string line : {
+           "marlgate_requests_total{action=\"search\",kind=\"search\",status=\"200\"} 2\n",
+           "marlgate_requests_total{action=\"search\",kind=\"error\",status=\"503\"} 1\n",
+           "marlgate_requests_total{action=\"get\",kind=\"error\",status=\"200\"} 1\n",
+           "marlgate_requests_total{action=\"-\",kind=\"error\",status=\"413\"} 1\n",
+           "marlgate_requests_total{action=\"-\",kind=\"healthz\",status=\"503\"} 1\n",
+           "marlgate_request_duration_seconds_count{action=\"search\"} 3\n",
+           "marlgate_request_duration_seconds_bucket{action=\"search\",le=\"+Inf\"} 3\n",
+           "marlgate_world_loaded 1\n",
+           "marlgate_world_info{name=\"world\",imported=\"",
+           "marlgate_world_places 12\n",
+           "marlgate_world_loads_total{result=\"loaded\"} 1\n",
+       }) {
+    EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
+  }
+  // The text format: comments, or a name, its labels and a number.
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("# HELP ", 0) == 0 || line.rfind("# TYPE ", 0) == 0) continue;
+    const std::size_t space = line.rfind(' ');
+    ASSERT_NE(space, std::string::npos) << line;
+    const std::string value = line.substr(space + 1);
+    EXPECT_NE(value.find_first_of("0123456789"), std::string::npos) << line;
+    EXPECT_EQ(value.find_first_not_of("0123456789.e+-"), std::string::npos) << line;
+    EXPECT_EQ(line.find_first_not_of("abcdefghijklmnopqrstuvwxyz_"), line.find_first_of("{ "))
+        << line;
+  }
+  server.Stop();
+  runner.join();
+  log.Close(std::chrono::seconds(1));
+  ::close(log_fd);
+}

@@ -1,13 +1,20 @@
 // The marlgate-travel-service executable: import, generate and serve,
-// including a clean stop on SIGTERM.
+// including a clean stop on SIGTERM, and a new world loaded while serving.
 
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <signal.h>
+#include <sqlite3.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "tests/service/load_client.h"
 #include "tests/service/service_process.h"
 #include "tests/service/service_test_support.h"
 
@@ -117,6 +124,165 @@ TEST(TravelServiceCliTest, RefusesADatabaseItCannotServe) {
       RunTool({"serve", "--db", (dir.Path() / "missing.db").string(), "--port", "0"}, dir);
   EXPECT_EQ(outcome.code, 1);
   EXPECT_NE(outcome.err.find("missing.db"), std::string::npos) << outcome.err;
+}
+
+
+// A world of two places; searching "vault" finds "Vault of MARKER".
+std::filesystem::path WriteTinyWorld(const TempDir& dir, const std::string& marker) {
+  const std::filesystem::path folder = dir.Path() / marker;
+  std::filesystem::create_directories(folder);
+  service_test::WriteFile(folder / "places.csv", "name,kind,coords\nEastmere,town,\"1N, 1E\"\n"
+                                                 "Vault of " + marker + ",dungeon,\"2N, 2E\"\n");
+  service_test::WriteFile(folder / "links.csv",
+                          "from,to,kind,km\nEastmere,Vault of " + marker + ",road,1\n");
+  return folder;
+}
+
+std::string Results(const std::string& marker) { return "Vault of " + marker + "|"; }
+
+// Waits (at most `limit`) for `done`.
+template <typename Done>
+bool WaitFor(const Done& done, std::chrono::milliseconds limit = std::chrono::seconds(15)) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+std::size_t Occurrences(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+// A new world under load, twice, by either way of telling the service:
+// no request fails, and the replies move on to each new world for good.
+TEST(TravelServiceReloadTest, WorldsReplacedUnderLoadLoseNoRequest) {
+  struct Case {
+    std::string how;
+    std::string watch;  // --watch
+    bool hangup;        // SIGHUP after each import
+  };
+  for (const Case& c : {Case{"the file replaced", "0.1", false}, Case{"SIGHUP", "0", true}}) {
+    SCOPED_TRACE(c.how);
+    TempDir dir;
+    const std::string db = (dir.Path() / "world.db").string();
+    const std::vector<std::string> markers = {"Alder", "Birch", "Cedar"};
+    ASSERT_EQ(RunTool({"import", "--db", db, WriteTinyWorld(dir, markers[0]).string()}, dir).code,
+              0);
+    const std::filesystem::path log_file = dir.Path() / "serve.log";
+    const Child child = service_test::StartService(
+        {"serve", "--db", db, "--port", "0", "--threads", "2", "--watch", c.watch}, log_file);
+    const int port = service_test::ListeningPort(child);
+    ASSERT_NE(port, 0);
+    service_test::LoadClient load(port, 4, "vault");
+    EXPECT_TRUE(WaitFor([&] { return load.AnsweredWith(Results(markers[0])) >= 500; }));
+    for (std::size_t next = 1; next < markers.size(); ++next) {
+      const std::filesystem::path folder = WriteTinyWorld(dir, markers[next]);
+      ASSERT_EQ(RunTool({"import", "--db", db, folder.string()}, dir).code, 0);
+      if (c.hangup) kill(child.pid, SIGHUP);
+      EXPECT_TRUE(WaitFor([&] { return load.AnsweredWith(Results(markers[next])) >= 500; }))
+          << "still answered from the old world";
+    }
+    load.Stop();
+    std::printf("%s: %zu searches answered while the world was replaced twice, %zu failed\n",
+                c.how.c_str(), load.Answered(), load.Failed());
+    EXPECT_EQ(load.Failed(), 0u) << load.FailureNotes();
+    EXPECT_TRUE(load.InOrder({Results("Alder"), Results("Birch"), Results("Cedar")}))
+        << "a reply from an old world after one from a new";
+    kill(child.pid, SIGTERM);
+    EXPECT_EQ(Wait(child), 0);
+    const std::string log = ReadFile(log_file);
+    EXPECT_EQ(Occurrences(log, "serving the world"), 3u) << log;
+    EXPECT_EQ(Occurrences(log, "refused"), 0u) << log;
+  }
+}
+
+// What cannot be served is refused with a log line, and the world being
+// served stays; a good file is taken again afterwards.
+TEST(TravelServiceReloadTest, ADatabaseThatCannotBeServedIsRefusedAndTheOldWorldStays) {
+  TempDir dir;
+  const std::string db = (dir.Path() / "world.db").string();
+  ASSERT_EQ(RunTool({"import", "--db", db, WriteTinyWorld(dir, "Alder").string()}, dir).code, 0);
+  const std::string good = ReadFile(db);
+  const std::filesystem::path log_file = dir.Path() / "serve.log";
+  const Child child =
+      service_test::StartService({"serve", "--db", db, "--port", "0", "--watch", "0"}, log_file);
+  const int port = service_test::ListeningPort(child);
+  ASSERT_NE(port, 0);
+  httplib::Client client("127.0.0.1", port);
+  client.set_read_timeout(5, 0);
+
+  // Each replacement is written beside the database and renamed over it.
+  const auto replace = [&](const std::string& bytes) {
+    const std::filesystem::path next = dir.Path() / "next.db";
+    service_test::WriteFile(next, bytes);
+    std::filesystem::rename(next, db);
+  };
+  std::string other_schema;
+  {
+    const std::filesystem::path copy = dir.Path() / "copy.db";
+    service_test::WriteFile(copy, good);
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(copy.c_str(), &raw), SQLITE_OK);
+    sqlite3_exec(raw, "UPDATE meta SET value = '1' WHERE key = 'schema'", nullptr, nullptr, nullptr);
+    sqlite3_close(raw);
+    other_schema = ReadFile(copy);
+  }
+  struct Case {
+    std::string name;
+    std::function<void()> apply;
+    std::string said;
+  };
+  const std::vector<Case> cases = {
+      {"not a database", [&] { replace("just some text, in a file where a world should be\n"); },
+       "not a world database"},
+      {"another schema", [&] { replace(other_schema); }, "import the world again"},
+      {"cut short", [&] { replace(good.substr(0, good.size() / 2)); }, "is damaged"},
+      // The links' page (the fourth) overwritten: only checking every page
+      // finds it.
+      {"overwritten",
+       [&] {
+         std::string bytes = good;
+         std::fill(bytes.begin() + 3 * 4096 + 100, bytes.begin() + 4 * 4096, 'Z');
+         replace(bytes);
+       },
+       "damaged: "},
+      {"gone", [&] { std::filesystem::remove(db); }, "cannot open"},
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.name);
+    c.apply();
+    kill(child.pid, SIGHUP);
+    ASSERT_TRUE(WaitFor([&] { return Occurrences(ReadFile(log_file), "refused") == i + 1; }))
+        << ReadFile(log_file);
+    const std::string log = ReadFile(log_file);
+    const std::string last = log.substr(log.rfind("refused"));
+    EXPECT_NE(last.find(c.said), std::string::npos) << last;
+    EXPECT_NE(last.find("still serving the world \"Alder\""), std::string::npos) << last;
+    const httplib::Result health = client.Get("/healthz");
+    ASSERT_TRUE(health);
+    EXPECT_EQ(health->status, 200);
+    EXPECT_NE(health->body.find("\"world\":\"Alder\""), std::string::npos) << health->body;
+    const httplib::Result found = client.Post("/marlgate_travels/travel.php",
+                                              "&travel_action=search&Value=vault",
+                                              "application/x-www-form-urlencoded");
+    ASSERT_TRUE(found);
+    EXPECT_EQ(service_test::ParseReply(found->body).Attribute("results"), Results("Alder"));
+  }
+  ASSERT_EQ(RunTool({"import", "--db", db, WriteTinyWorld(dir, "Birch").string()}, dir).code, 0);
+  kill(child.pid, SIGHUP);
+  EXPECT_TRUE(WaitFor([&] {
+    const httplib::Result health = client.Get("/healthz");
+    return health && health->body.find("\"world\":\"Birch\"") != std::string::npos;
+  }));
+  kill(child.pid, SIGTERM);
+  EXPECT_EQ(Wait(child), 0);
 }
 
 }  // namespace

@@ -1,0 +1,120 @@
+#include "service/world_reloader.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <exception>
+
+namespace service {
+
+namespace {
+
+// A replaced world is let go of this long after the replacement at the
+// latest, and then as often until no request holds it.
+constexpr std::chrono::milliseconds kRetireInterval{1000};
+
+std::string Milliseconds(std::chrono::duration<double> time) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.0f ms", time.count() * 1000.0);
+  return text;
+}
+
+}  // namespace
+
+WorldReloader::WorldReloader(ReloadOptions options, CurrentWorld& world, RequestLog& log,
+                             std::function<void(bool)> on_first)
+    : options_(std::move(options)),
+      world_(world),
+      log_(log),
+      on_first_(std::move(on_first)),
+      thread_([this] { Run(); }) {}
+
+WorldReloader::~WorldReloader() {
+  {
+    const std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  thread_.join();
+}
+
+void WorldReloader::Request() {
+  {
+    const std::lock_guard lock(mutex_);
+    requested_ = true;
+  }
+  wake_.notify_all();
+}
+
+WorldReloader::FileIdentity WorldReloader::Identify() const {
+  struct stat info {};
+  if (::stat(options_.path.c_str(), &info) != 0) return {};
+  return {info.st_dev, info.st_ino, info.st_size,
+          static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec,
+          true};
+}
+
+bool WorldReloader::Load(const std::string& why) {
+  const FileIdentity file = Identify();
+  const std::shared_ptr<const WorldSnapshot> serving = world_.Get();
+  try {
+    auto loaded = std::make_shared<const WorldSnapshot>(options_.path, options_.connections,
+                                                        options_.result_limit);
+    const WorldFacts& facts = loaded->Facts();
+    log_.Note("serving the world \"" + facts.name + "\" (" + std::to_string(facts.places) +
+              " places) from " + options_.path + ", loaded in " + Milliseconds(facts.load_time) +
+              " (" + why + ")");
+    std::shared_ptr<const WorldSnapshot> replaced = world_.Replace(std::move(loaded));
+    // Any earlier one still waiting has had its time.
+    if (replaced) retired_ = std::move(replaced);
+    served_ = file;
+    ++loaded_;
+    return true;
+  } catch (const std::exception& error) {
+    refused_file_ = file;
+    ++refused_;
+    log_.Note("refused " + options_.path + " (" + why + "): " + error.what() +
+              (serving ? "; still serving the world \"" + serving->Facts().name + "\""
+                       : std::string()));
+    return false;
+  }
+}
+
+void WorldReloader::Run() {
+  const bool served = Load("start");
+  {
+    const std::lock_guard lock(mutex_);
+    if (!stopping_ && on_first_) on_first_(served);
+  }
+  last_seen_ = served_;
+  const bool watching = options_.watch_interval.count() > 0;
+  const std::chrono::milliseconds tick = watching ? options_.watch_interval : kRetireInterval;
+  while (true) {
+    bool requested = false;
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait_for(lock, tick, [this] { return stopping_ || requested_; });
+      if (stopping_) return;
+      requested = requested_;
+      requested_ = false;
+    }
+    // Requests in flight end within their deadline; a snapshot nobody else
+    // holds is closed here rather than on an event loop.
+    if (retired_ && retired_.use_count() == 1) retired_.reset();
+    if (requested) {
+      Load("on request");
+      last_seen_ = Identify();
+      continue;
+    }
+    if (!watching) continue;
+    const FileIdentity now = Identify();
+    // A replaced file is loaded once it has stayed the same for one look, so
+    // that one still being written in place is not read half-done.
+    if (now.exists && now == last_seen_ && now != served_ && now != refused_file_) {
+      Load("the file was replaced");
+    }
+    last_seen_ = now;
+  }
+}
+
+}  // namespace service
