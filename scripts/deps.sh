@@ -12,7 +12,9 @@ packages=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev libpugixml-dev
 for g in "${groups[@]}"; do
   case "$g" in
     build) ;;
-    test) packages+=(tmux) ;;
+    # nginx: the balancer test runs Debian's nginx as its own process, on
+    # loopback ports; the system's nginx service is not used.
+    test) packages+=(tmux nginx) ;;
     bench) packages+=(libbenchmark-dev wrk) ;;
     *) echo "deps.sh: unknown group $g" >&2; exit 2 ;;
   esac

@@ -16,8 +16,9 @@ constexpr std::size_t kKeptNotes = 5;
 
 }  // namespace
 
-LoadClient::LoadClient(int port, int connections, std::string text, std::size_t max_requests)
-    : text_(std::move(text)), max_requests_(max_requests), sequences_(connections) {
+LoadClient::LoadClient(int port, int connections, std::string text,
+                       std::chrono::microseconds pause, std::size_t max_requests)
+    : text_(std::move(text)), pause_(pause), max_requests_(max_requests), sequences_(connections) {
   for (int c = 0; c < connections; ++c) {
     threads_.emplace_back([this, port, c] { Run(port, static_cast<std::size_t>(c)); });
   }
@@ -65,6 +66,7 @@ void LoadClient::Run(int port, std::size_t connection) {
       Note(connection, parsed.Attribute("results"));
     }
     if (reply->Closes()) client.reset();
+    if (pause_.count() > 0) std::this_thread::sleep_for(pause_);
   }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <map>
 #include <mutex>
@@ -11,8 +12,9 @@
 namespace service_test {
 
 // A load client for the operations tests: a few keep-alive connections to
-// 127.0.0.1:port, each posting the plug-in's search for `text` as fast as
-// replies come, until Stop (or `max_requests` each). A request fails when
+// 127.0.0.1:port, each posting the plug-in's search for `text` as soon as
+// the previous reply came and `pause` has passed, until Stop (or
+// `max_requests` each). A request fails when
 // no reply comes for it within 5 s (the connection refused, reset or closed
 // first) or the reply is not a search document with status 200; a reply
 // that closes its connection is not a failure: the next request opens
@@ -20,7 +22,9 @@ namespace service_test {
 // world answered and in what order.
 class LoadClient {
  public:
-  LoadClient(int port, int connections, std::string text, std::size_t max_requests = 200000);
+  LoadClient(int port, int connections, std::string text,
+             std::chrono::microseconds pause = std::chrono::microseconds(0),
+             std::size_t max_requests = 200000);
   ~LoadClient();  // Stop
   LoadClient(const LoadClient&) = delete;
   LoadClient& operator=(const LoadClient&) = delete;
@@ -44,6 +48,7 @@ class LoadClient {
   void Fail(const std::string& why);
 
   const std::string text_;
+  const std::chrono::microseconds pause_;
   const std::size_t max_requests_;
   std::atomic<bool> stopping_{false};
   std::atomic<std::size_t> answered_{0};

@@ -19,15 +19,14 @@ std::string Executable() {
   return std::string(dir != nullptr ? dir : ".") + "/marlgate-travel-service";
 }
 
-}  // namespace
-
-Child StartService(const std::vector<std::string>& arguments, int stderr_fd) {
+// Starts `program` with its standard error on `stderr_fd`.
+Child Start(const std::string& program, const std::vector<std::string>& arguments,
+            int stderr_fd) {
   int pipe_fds[2];
   if (pipe2(pipe_fds, O_CLOEXEC) != 0) return {};
-  std::string program = Executable();
   std::vector<std::string> copies = arguments;
+  copies.insert(copies.begin(), program);
   std::vector<char*> argv;
-  argv.push_back(program.data());
   for (std::string& argument : copies) argv.push_back(argument.data());
   argv.push_back(nullptr);
   const pid_t pid = fork();
@@ -41,12 +40,27 @@ Child StartService(const std::vector<std::string>& arguments, int stderr_fd) {
   return {pid, pipe_fds[0]};
 }
 
-Child StartService(const std::vector<std::string>& arguments,
+int OpenForWriting(const std::filesystem::path& path) {
+  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+}
+
+}  // namespace
+
+Child StartProgram(const std::string& program, const std::vector<std::string>& arguments,
                    const std::filesystem::path& stderr_file) {
-  const int err = ::open(stderr_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  const Child child = StartService(arguments, err);
+  const int err = OpenForWriting(stderr_file);
+  const Child child = Start(program, arguments, err);
   if (err >= 0) ::close(err);
   return child;
+}
+
+Child StartService(const std::vector<std::string>& arguments, int stderr_fd) {
+  return Start(Executable(), arguments, stderr_fd);
+}
+
+Child StartService(const std::vector<std::string>& arguments,
+                   const std::filesystem::path& stderr_file) {
+  return StartProgram(Executable(), arguments, stderr_file);
 }
 
 std::string ReadOutput(int fd, const std::string& until, std::chrono::milliseconds limit) {

@@ -18,6 +18,11 @@ struct Child {
   int stdout_fd = -1;  // a pipe from the child's standard output
 };
 
+// Starts `program` (a path) with `arguments`; its standard output comes to
+// Child::stdout_fd, its standard error goes to `stderr_file`.
+Child StartProgram(const std::string& program, const std::vector<std::string>& arguments,
+                   const std::filesystem::path& stderr_file);
+
 // Starts the executable with `arguments`; its standard error goes to
 // `stderr_fd` (a pipe the test holds, say) or to `stderr_file`.
 Child StartService(const std::vector<std::string>& arguments, int stderr_fd);

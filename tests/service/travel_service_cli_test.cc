@@ -179,7 +179,7 @@ TEST(TravelServiceReloadTest, WorldsReplacedUnderLoadLoseNoRequest) {
         {"serve", "--db", db, "--port", "0", "--threads", "2", "--watch", c.watch}, log_file);
     const int port = service_test::ListeningPort(child);
     ASSERT_NE(port, 0);
-    service_test::LoadClient load(port, 4, "vault");
+    service_test::LoadClient load(port, 4, "vault", std::chrono::milliseconds(1));
     EXPECT_TRUE(WaitFor([&] { return load.AnsweredWith(Results(markers[0])) >= 500; }));
     for (std::size_t next = 1; next < markers.size(); ++next) {
       const std::filesystem::path folder = WriteTinyWorld(dir, markers[next]);
