@@ -30,8 +30,10 @@ namespace {
 
 using namespace std::chrono_literals;
 using service_test::Child;
+using service_test::Occurrences;
 using service_test::ReadFile;
 using service_test::TempDir;
+using service_test::WaitFor;
 
 // nginx from MARLGATE_NGINX, /usr/sbin (Debian's) or the PATH; "" if none.
 std::string FindNginx() {
@@ -72,24 +74,6 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
   EXPECT_NE(at, std::string::npos) << from << " is not in the shipped configuration";
   if (at != std::string::npos) text.replace(at, from.size(), to);
   return text;
-}
-
-std::size_t Occurrences(const std::string& text, const std::string& part) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-    ++count;
-  }
-  return count;
-}
-
-template <typename Done>
-bool WaitFor(const Done& done, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(20ms);
-  }
-  return true;
 }
 
 // A child process that is ended (SIGKILL) when the test leaves early.

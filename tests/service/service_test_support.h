@@ -1,6 +1,9 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +29,13 @@ class TempDir {
 
 void WriteFile(const std::filesystem::path& path, std::string_view text);
 std::string ReadFile(const std::filesystem::path& path);
+
+// How often `part` occurs in `text` (a log, say).
+std::size_t Occurrences(const std::string& text, const std::string& part);
+
+// Polls `done` until it is true (then true) or `limit` has passed (false).
+bool WaitFor(const std::function<bool()>& done,
+             std::chrono::milliseconds limit = std::chrono::seconds(15));
 
 // The attributes of a reply document's root element, read with a real XML
 // parser; `tag` receives the root's name. Fails the test when the reply does

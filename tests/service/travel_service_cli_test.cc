@@ -21,9 +21,11 @@
 namespace {
 
 using service_test::Child;
+using service_test::Occurrences;
 using service_test::ReadFile;
 using service_test::ReadOutput;
 using service_test::TempDir;
+using service_test::WaitFor;
 using service_test::Wait;
 
 struct Outcome {
@@ -126,7 +128,6 @@ TEST(TravelServiceCliTest, RefusesADatabaseItCannotServe) {
   EXPECT_NE(outcome.err.find("missing.db"), std::string::npos) << outcome.err;
 }
 
-
 // A world of two places; searching "vault" finds "Vault of MARKER".
 std::filesystem::path WriteTinyWorld(const TempDir& dir, const std::string& marker) {
   const std::filesystem::path folder = dir.Path() / marker;
@@ -139,25 +140,6 @@ std::filesystem::path WriteTinyWorld(const TempDir& dir, const std::string& mark
 }
 
 std::string Results(const std::string& marker) { return "Vault of " + marker + "|"; }
-
-// Waits (at most `limit`) for `done`.
-template <typename Done>
-bool WaitFor(const Done& done, std::chrono::milliseconds limit = std::chrono::seconds(15)) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
-
-std::size_t Occurrences(const std::string& text, const std::string& part) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-    ++count;
-  }
-  return count;
-}
 
 // A new world under load, twice, by either way of telling the service:
 // no request fails, and the replies move on to each new world for good.
