@@ -8,28 +8,31 @@ namespace service {
 
 namespace {
 
-// The choices for one search word: by_edits[0] is the word as a prefix,
-// by_edits[d] the names' words d edits away from it.
+// What one search word may be matched by: fragment[0] is the match
+// expression of the word as a prefix, fragment[d] that of the names' words d
+// edits away from it ("" when there are none).
 struct WordOptions {
-  std::array<WordChoice, 3> by_edits;
+  std::array<std::string, 3> fragment;
+  int most_edits = 0;  // the largest d with a fragment
 };
 
-// Every way of giving each word a number of edits with a choice behind it,
-// adding up to `edits`, in a fixed order; stops when `out` is full.
-void Share(const std::vector<WordOptions>& options, std::size_t word, int edits,
-           std::vector<WordChoice>& chosen, std::vector<std::string>& out,
-           std::size_t max_queries) {
-  if (out.size() >= max_queries) return;
+// Every way of giving the words from `word` on a number of edits with a
+// fragment behind it, adding up to `edits`, in a fixed order; stops when
+// `out` is full. `most_after[w]` is the most edits words w, w+1, ... can
+// take, so that no branch is followed that cannot add up.
+void Share(const std::vector<WordOptions>& options, const std::vector<int>& most_after,
+           std::size_t word, int edits, const std::string& expression,
+           std::vector<std::string>& out, std::size_t max_queries) {
+  if (out.size() >= max_queries || edits > most_after[word]) return;
   if (word == options.size()) {
-    if (edits == 0) out.push_back(BuildChoicesExpression(chosen));
+    out.push_back(expression);
     return;
   }
-  for (int d = 0; d <= edits && d < static_cast<int>(options[word].by_edits.size()); ++d) {
-    const WordChoice& choice = options[word].by_edits[d];
-    if (choice.words.empty()) continue;
-    chosen.push_back(choice);
-    Share(options, word + 1, edits - d, chosen, out, max_queries);
-    chosen.pop_back();
+  for (int d = 0; d <= edits && d <= options[word].most_edits; ++d) {
+    const std::string& fragment = options[word].fragment[d];
+    if (fragment.empty()) continue;
+    Share(options, most_after, word + 1, edits - d,
+          expression.empty() ? fragment : expression + " AND " + fragment, out, max_queries);
   }
 }
 
@@ -39,26 +42,30 @@ std::vector<CloseMatchLevel> PlanCloseMatches(const std::vector<std::string>& wo
                                               const SimilarWords& similar,
                                               std::size_t max_queries) {
   std::vector<WordOptions> options(words.size());
-  int most_edits = 0;
   for (std::size_t w = 0; w < words.size(); ++w) {
-    WordOptions& option = options[w];
-    option.by_edits[0] = {{words[w]}, true};
-    int word_most = 0;
+    std::array<WordChoice, 3> choices;
+    choices[0] = {{words[w]}, true};
     for (SimilarWords::Match& match : similar.Near(words[w])) {
       // A word of the names that begins with the search word matches it as a
       // prefix already.
       if (match.word.compare(0, words[w].size(), words[w]) == 0) continue;
-      option.by_edits[match.edits].words.push_back(std::move(match.word));
-      word_most = match.edits;
+      choices[match.edits].words.push_back(std::move(match.word));
     }
-    most_edits += word_most;
+    for (int d = 0; d < static_cast<int>(choices.size()); ++d) {
+      if (choices[d].words.empty()) continue;
+      options[w].fragment[d] = BuildChoicesExpression({choices[d]});
+      options[w].most_edits = d;
+    }
+  }
+  std::vector<int> most_after(words.size() + 1, 0);
+  for (std::size_t w = words.size(); w-- > 0;) {
+    most_after[w] = most_after[w + 1] + options[w].most_edits;
   }
   std::vector<CloseMatchLevel> levels;
   std::size_t planned = 0;
-  for (int edits = 1; edits <= most_edits && planned < max_queries; ++edits) {
+  for (int edits = 1; edits <= most_after[0] && planned < max_queries; ++edits) {
     CloseMatchLevel level{edits, {}};
-    std::vector<WordChoice> chosen;
-    Share(options, 0, edits, chosen, level.expressions, max_queries - planned);
+    Share(options, most_after, 0, edits, "", level.expressions, max_queries - planned);
     planned += level.expressions.size();
     if (!level.expressions.empty()) levels.push_back(std::move(level));
   }
