@@ -1,5 +1,6 @@
 #include "service/world_reloader.h"
 
+#include <malloc.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -100,7 +101,12 @@ void WorldReloader::Run() {
     }
     // Requests in flight end within their deadline; a snapshot nobody else
     // holds is closed here rather than on an event loop.
-    if (retired_ && retired_.use_count() == 1) retired_.reset();
+    if (retired_ && retired_.use_count() == 1) {
+      retired_.reset();
+      // Give the freed world's memory back to the system, rather than keep
+      // it for a next load that may be long in coming.
+      ::malloc_trim(0);
+    }
     if (requested) {
       Load("on request");
       last_seen_ = Identify();
