@@ -10,7 +10,7 @@
 #include "http/http_handler.h"
 #include "platform/error.h"
 #include "platform/variant.h"
-#include "platform/windows/com_object.h"
+#include "platform/windows/com_wrapper.h"
 #include "platform/windows/msxml_ids.h"
 
 namespace component::windows {
@@ -298,7 +298,7 @@ void HttpHandlerObject::FireServerMessage(platform::Ref<platform::XmlDocument>& 
   auto sinks = events_.Sinks();
   if (sinks.empty()) return;
   ComPtr<IXMLDOMDocument2> dom;
-  if (auto* com = dynamic_cast<platform::windows::ComObject*>(document.get())) {
+  if (auto* com = dynamic_cast<platform::windows::ComWrapper*>(document.get())) {
     dom = com->Object().Query<IXMLDOMDocument2>(platform::windows::kIidXmlDomDocument2);
   }
   // The sinks receive the address of one IXMLDOMDocument2 pointer, which

@@ -18,7 +18,7 @@
 #include "platform/error.h"
 #include "platform/text.h"
 #include "platform/windows/com_error.h"
-#include "platform/windows/com_object.h"
+#include "platform/windows/com_wrapper.h"
 #include "platform/windows/com_types.h"
 #include "platform/windows/msxml_ids.h"
 

@@ -48,7 +48,7 @@
 #include "platform/http_settings.h"
 #include "platform/message_loop.h"
 #include "platform/windows/com_error.h"
-#include "platform/windows/com_object.h"
+#include "platform/windows/com_wrapper.h"
 #include "platform/windows/com_types.h"
 #include "platform/windows/connect_to_url.h"
 #include "platform/windows/factories.h"

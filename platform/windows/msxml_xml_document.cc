@@ -22,7 +22,7 @@
 
 #include "platform/error.h"
 #include "platform/windows/com_error.h"
-#include "platform/windows/com_object.h"
+#include "platform/windows/com_wrapper.h"
 #include "platform/windows/com_types.h"
 #include "platform/windows/factories.h"
 #include "platform/windows/msxml_ids.h"
@@ -63,7 +63,7 @@ class MsxmlElement final : public XmlElement {
   ComPtr<IXMLDOMElement> element_;
 };
 
-class MsxmlDocument final : public XmlDocument, public ComObject {
+class MsxmlDocument final : public XmlDocument, public ComWrapper {
  public:
   MsxmlDocument() {
     document_ = CreateByProgId(kProgIdDomDocument40, kIidXmlDomDocument2)

@@ -1,0 +1,17 @@
+#pragma once
+
+// The live COM objects and server locks of the module this code is linked
+// into (the platform's Windows code is a static library, so each DLL or
+// executable has its own count). A DLL answers DllCanUnloadNow from it.
+// Safe from any thread.
+namespace platform::windows {
+
+void AddModuleObject();
+void ReleaseModuleObject();
+// LockServer(FALSE) without a matching LockServer(TRUE) is ignored: a
+// client's extra unlock must not leave the count below zero for good.
+void LockModule(bool lock);
+// True when no object and no lock of this module is alive.
+bool ModuleCanUnload();
+
+}  // namespace platform::windows
