@@ -62,8 +62,10 @@ std::wstring RandomFieldText(float value) {
 httpHandler::httpHandler() : random_(SeededGenerator()) {
   platform::Env* env = platform::Env::Current();
   NoResponseTimer = env->CreateTimer();
-  timeout_connection_ =
-      NoResponseTimer->Timeout.Connect([this](platform::Timer& source) { NoResponseTimer_Timeout(source); });
+  timeout_connection_ = NoResponseTimer->Timeout.Connect([this](platform::Timer& source) {
+    std::shared_ptr<httpHandler> keep = weak_from_this().lock();
+    NoResponseTimer_Timeout(source);
+  });
   CreateRequestObject();
 }
 
@@ -80,8 +82,13 @@ httpHandler::~httpHandler() {
 
 void httpHandler::CreateRequestObject() {
   request_ = platform::Env::Current()->CreateHttpRequest();
-  // Non-owning: the handler owns the request object and outlives it.
-  request_->SetReadyStateHandler([this] { ReadyStateChange(); });
+  // Non-owning: the handler owns the request object and outlives it. An
+  // event handler may release the last reference to this handler: it is
+  // kept until the notification is over.
+  request_->SetReadyStateHandler([this] {
+    std::shared_ptr<httpHandler> keep = weak_from_this().lock();
+    ReadyStateChange();
+  });
 }
 
 bool httpHandler::isRunning() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "component/module_count.h"
@@ -16,8 +17,10 @@
 // The plug-in object the host creates and drives. Its handlers are defined
 // by layer: the host binding in plugin/, the lookups, the reply handling and
 // the sharing to chat in travel/. Every handler runs on the host's UI thread,
-// arms an error trap and lets no exception out.
-class Main : public hostapi::Plugin2 {
+// arms an error trap and lets no exception out. A host may release Main
+// inside one of its events: Main, when owned by a shared reference, keeps
+// itself alive until the handler has returned.
+class Main : public hostapi::Plugin2, public std::enable_shared_from_this<Main> {
  public:
   Main();
   ~Main() override;
@@ -45,7 +48,13 @@ class Main : public hostapi::Plugin2 {
   void WriteToServer(const std::wstring& mode, const std::wstring& value);
   void WriteToChatCheck(const std::wstring& text);
   void WarnToChatCheck(const std::wstring& text);
+  // Runs an event handler with Main kept alive for its length.
+  template <class Handler>
+  void Guarded(Handler&& handler);
 
+  // Counted first, so the library counts this object until its last
+  // member is gone.
+  component::ObjectCount object_count_;
   platform::Ref<hostapi::Panel> Panel;
   plugin::EventBound<hostapi::TextBox> SearchText;
   plugin::EventBound<hostapi::Button> SearchButton;
@@ -67,7 +76,6 @@ class Main : public hostapi::Plugin2 {
 
   // The filter's Login subscription; the filter itself is kept in PluginState.
   platform::Connection charstats_login_;
-  component::ObjectCount object_count_;
 };
 
 // The row icon every row of a list carries in column 1, sub-value 1.

@@ -19,11 +19,24 @@ configure_file(${CMAKE_SOURCE_DIR}/component/windows/marlgate_travels.rc.in ${MA
 set_source_files_properties(${MARLGATE_COMPONENT_RC} PROPERTIES
   OBJECT_DEPENDS ${MARLGATE_IDL_OUT}/marlgate_travels.tlb)
 
+# The export list, with the __stdcall names of 32-bit x86.
+set(STDCALL_0 "")
+set(STDCALL_12 "")
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(STDCALL_0 "@0")
+  set(STDCALL_12 "@12")
+endif()
+set(MARLGATE_COMPONENT_DEF ${MARLGATE_IDL_OUT}/marlgate_travels.def)
+configure_file(${CMAKE_SOURCE_DIR}/component/windows/marlgate_travels.def.in
+               ${MARLGATE_COMPONENT_DEF} @ONLY)
+
 file(GLOB MARLGATE_COMPONENT_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/component/windows/*.cc)
+# The object count is part of the plug-in's core (Main and httpHandler keep it).
+list(REMOVE_ITEM MARLGATE_COMPONENT_SOURCES ${CMAKE_SOURCE_DIR}/component/windows/module_count.cc)
 add_library(marlgate_travels SHARED
   ${MARLGATE_COMPONENT_SOURCES}
   ${MARLGATE_COMPONENT_RC}
-  ${CMAKE_SOURCE_DIR}/component/windows/marlgate_travels.def)
+  ${MARLGATE_COMPONENT_DEF})
 target_link_libraries(marlgate_travels PRIVATE
   marlgate_travels_core marlgate_platform marlgate_component_ids ole32 oleaut32 uuid advapi32)
 target_link_options(marlgate_travels PRIVATE -Wl,--no-undefined)

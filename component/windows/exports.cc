@@ -1,19 +1,31 @@
 // The DLL's COM entry points (named in marlgate_travels.def). No exception
 // leaves any of them.
+//
+// Nothing that calls into another component runs inside DllMain, under the
+// loader lock: the plug-in's per-thread state (host objects, the scripting
+// runtime's log stream) is let go of by DllCanUnloadNow, on the thread that
+// asks, when it answers yes. What another thread still holds at the unload
+// is leaked rather than released under the lock.
 
 #include <windows.h>
 #include <objbase.h>
 
 #include "component/module_count.h"
-#include "component/windows/class_factory.h"
 #include "component/windows/http_handler_object.h"
 #include "component/windows/main_object.h"
 #include "component/windows/registration.h"
 #include "marlgate_travels.h"
+#include "platform/windows/class_factory.h"
+#include "plugin/plugin_state.h"
 
-using component::windows::ClassFactory;
 using component::windows::HttpHandlerObject;
 using component::windows::MainObject;
+using platform::windows::ClassFactory;
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) Hub::LeakPluginStatesAtUnload();
+  return TRUE;
+}
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
   if (out == nullptr) return E_POINTER;
@@ -35,7 +47,18 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
   return hr;
 }
 
-STDAPI DllCanUnloadNow() { return component::CanUnload() ? S_OK : S_FALSE; }
+// Yes only when no object, class factory or server lock of the library is
+// alive; then the calling thread's plug-in state goes too (closing the
+// error log), so that unloading has nothing left to release.
+STDAPI DllCanUnloadNow() {
+  if (!component::CanUnload()) return S_FALSE;
+  try {
+    Hub::DropThisThreadPluginState();
+  } catch (...) {
+    return S_FALSE;
+  }
+  return component::CanUnload() ? S_OK : S_FALSE;
+}
 
 STDAPI DllRegisterServer() { return component::windows::RegisterServer(); }
 

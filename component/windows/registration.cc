@@ -9,6 +9,7 @@
 #include "component/windows/com_server.h"
 #include "marlgate_travels.h"
 #include "platform/text.h"
+#include "platform/windows/com_error.h"
 #include "platform/windows/com_types.h"
 
 namespace component::windows {
@@ -26,6 +27,14 @@ const ClassEntry kClasses[] = {
     {CLSID_Main, kProgIdMain},
     {CLSID_httpHandler, kProgIdHttpHandler},
 };
+
+#ifdef _WIN64
+constexpr REGSAM kOtherView = KEY_WOW64_32KEY;
+constexpr SYSKIND kSysKind = SYS_WIN64;
+#else
+constexpr REGSAM kOtherView = KEY_WOW64_64KEY;
+constexpr SYSKIND kSysKind = SYS_WIN32;
+#endif
 
 std::wstring GuidText(const GUID& guid) {
   wchar_t buffer[40];
@@ -54,18 +63,43 @@ HRESULT DeleteKey(const std::wstring& key) {
   return HRESULT_FROM_WIN32(status);
 }
 
-// The same in the 32-bit view of HKCR (Wow6432Node), where the type
-// library's registration also puts its interfaces, for 32-bit clients.
-HRESULT Delete32BitKey(const std::wstring& parent, const std::wstring& key) {
+// The same in the other registry view of HKCR (the 32-bit view from a
+// 64-bit DLL, and the 64-bit one from a 32-bit DLL), where the type
+// library's registration also puts its interfaces, for the other kind of
+// client.
+HRESULT DeleteOtherViewKey(const std::wstring& parent, const std::wstring& key) {
   HKEY handle = nullptr;
   LONG status = ::RegOpenKeyExW(HKEY_CLASSES_ROOT, parent.c_str(), 0,
-                                KEY_WOW64_32KEY | KEY_READ | KEY_WRITE | DELETE, &handle);
+                                kOtherView | KEY_READ | KEY_WRITE | DELETE, &handle);
   if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND) return S_OK;
   if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
   status = ::RegDeleteTreeW(handle, key.c_str());
   ::RegCloseKey(handle);
   if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND) return S_OK;
   return HRESULT_FROM_WIN32(status);
+}
+
+// Whether HKCR\key\TypeLib (in `view`, 0 for this DLL's own) exists and
+// names `library`.
+bool InterfaceNamesLibrary(const std::wstring& key, REGSAM view, const std::wstring& library) {
+  HKEY handle = nullptr;
+  if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, (key + L"\\TypeLib").c_str(), 0, KEY_READ | view,
+                      &handle) != ERROR_SUCCESS) {
+    return false;
+  }
+  wchar_t data[64] = {};
+  DWORD size = sizeof data - sizeof(wchar_t);
+  DWORD type = 0;
+  const LONG status =
+      ::RegQueryValueExW(handle, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+  ::RegCloseKey(handle);
+  return status == ERROR_SUCCESS && type == REG_SZ && _wcsicmp(data, library.c_str()) == 0;
+}
+
+HRESULT DeleteKeyInView(const std::wstring& key, REGSAM view) {
+  if (view == 0) return DeleteKey(key);
+  const size_t slash = key.find(L'\\');
+  return DeleteOtherViewKey(key.substr(0, slash), key.substr(slash + 1));
 }
 
 }  // namespace
@@ -98,7 +132,7 @@ HRESULT RegisterServer() {
     std::wstring writable_path = path;
     return ::RegisterTypeLib(type_library.get(), writable_path.data(), nullptr);
   } catch (...) {
-    return CurrentExceptionToHResult(IID_IUnknown);
+    return platform::windows::HResultFromCurrentException(IID_IUnknown);
   }
 }
 
@@ -116,13 +150,19 @@ HRESULT UnregisterServer() {
   if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, (L"TypeLib\\" + library + L"\\1.0").c_str(), 0, KEY_READ,
                       &key) == ERROR_SUCCESS) {
     ::RegCloseKey(key);
-    ::UnRegisterTypeLib(LIBID_marlgate_travels, 1, 0, LOCALE_NEUTRAL, SYS_WIN64);
+    ::UnRegisterTypeLib(LIBID_marlgate_travels, 1, 0, LOCALE_NEUTRAL, kSysKind);
   }
   note(DeleteKey(L"TypeLib\\" + library));
-  note(Delete32BitKey(L"TypeLib", library));
-  for (const IID* iid : {&IID_IPlugin2, &IID__httpHandler, &DIID___httpHandler}) {
-    note(DeleteKey(L"Interface\\" + GuidText(*iid)));
-    note(Delete32BitKey(L"Interface", GuidText(*iid)));
+  note(DeleteOtherViewKey(L"TypeLib", library));
+  // The type library describes the host contract's IPlugin2 too (Main's
+  // class names it), so registering it may have written that interface's
+  // key; it is removed only where it still names this library, so a host
+  // contract registered by the host keeps its own.
+  for (const IID* iid : {&IID__httpHandler, &DIID___httpHandler, &IID_IPlugin2}) {
+    for (REGSAM view : {static_cast<REGSAM>(0), kOtherView}) {
+      const std::wstring key = L"Interface\\" + GuidText(*iid);
+      if (InterfaceNamesLibrary(key, view, library)) note(DeleteKeyInView(key, view));
+    }
   }
   for (const ClassEntry& entry : kClasses) {
     note(DeleteKey(L"CLSID\\" + GuidText(entry.clsid)));

@@ -14,14 +14,16 @@ namespace component::windows {
 //   ProgID                        (default) ProgID
 //   ProgID\CLSID                  (default) {clsid}
 // and registers the type library inside the DLL (TypeLib\{libid}\1.0 and
-// the Interface keys of IPlugin2, _httpHandler and __httpHandler, which the
-// system also writes into the 32-bit view of HKCR).
+// the Interface keys of _httpHandler, __httpHandler and of the host
+// contract's IPlugin2, which Main's class names; the system also writes
+// them into the other registry view).
 // Registering again replaces what is there. Returns the first failure.
 HRESULT RegisterServer();
 
 // Removes every key RegisterServer writes, also when the registered file
-// is gone. Keys that are already gone are no failure; the other removals
-// are attempted whatever one of them meets.
+// is gone; an Interface key only while it names this type library. Keys
+// that are already gone are no failure; the other removals are attempted
+// whatever one of them meets.
 HRESULT UnregisterServer();
 
 }  // namespace component::windows

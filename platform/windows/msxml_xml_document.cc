@@ -1,4 +1,5 @@
-// The reply document on MSXML 4.0's Msxml2.DOMDocument.4.0.
+// The reply document on MSXML's Msxml2.DOMDocument (4.0, or 6.0 where 4.0 is
+// not installed: msxml_class.h).
 //
 // MSXML checks well-formedness itself (one root, nothing but white space,
 // comments and processing instructions around it, no repeated attribute)
@@ -23,6 +24,7 @@
 #include "platform/error.h"
 #include "platform/windows/com_error.h"
 #include "platform/windows/com_wrapper.h"
+#include "platform/windows/msxml_class.h"
 #include "platform/windows/com_types.h"
 #include "platform/windows/factories.h"
 #include "platform/windows/msxml_ids.h"
@@ -66,15 +68,15 @@ class MsxmlElement final : public XmlElement {
 class MsxmlDocument final : public XmlDocument, public ComWrapper {
  public:
   MsxmlDocument() {
-    document_ = CreateByProgId(kProgIdDomDocument40, kIidXmlDomDocument2)
-                    .Query<IXMLDOMDocument2>(kIidXmlDomDocument2);
+    document_ = CreateMsxml(MsxmlClass::kDomDocument).Query<IXMLDOMDocument2>(kIidXmlDomDocument2);
     if (!document_) RaiseHResult(E_NOINTERFACE, L"Creating the reply document");
     CheckHResult(document_->put_async(VARIANT_FALSE), L"Setting the document's loading");
     CheckHResult(document_->put_validateOnParse(VARIANT_FALSE), L"Setting the document's validation");
     CheckHResult(document_->put_resolveExternals(VARIANT_FALSE),
                  L"Setting the document's external resources");
-    // MSXML 4.0 knows it from its SP2 on; an older one goes on without it,
-    // as the check after each load refuses a DTD anyway.
+    // MSXML 4.0 knows it from its SP2 on (6.0 sets it by default); an
+    // older one goes on without it, as the check after each load refuses a
+    // DTD anyway.
     Bstr prohibit(L"ProhibitDTD");
     ScopedVariant yes = ScopedVariant::Bool(true);
     document_->setProperty(prohibit.get(), *yes);
