@@ -23,6 +23,7 @@
 #include "platform/text.h"
 #include "platform/windows/com_types.h"
 #include "platform/windows/msxml_ids.h"
+#include "tests/windows/fake_host_timer.h"
 #include "tests/windows/loopback_server.h"
 
 namespace {
@@ -152,6 +153,15 @@ TEST_F(ComponentTest, CanUnloadOnlyWithoutLiveObjectsOrLocks) {
          Factory(CLSID_httpHandler)->CreateInstance(nullptr, IID_IUnknown, o.ReceiveVoid());
          return o;
        }},
+      // Objects the library hands out besides its classes keep its code in use.
+      {"an enumerator of an httpHandler's connection points",
+       [] {
+         ComPtr<IConnectionPointContainer> o;
+         Factory(CLSID_httpHandler)->CreateInstance(nullptr, IID_IConnectionPointContainer, o.ReceiveVoid());
+         ComPtr<IEnumConnectionPoints> points;
+         o->EnumConnectionPoints(points.Receive());
+         return points.Query<IUnknown>(IID_IUnknown);
+       }},
   };
   for (const Case& c : cases) {
     ComPtr<IUnknown> held = c.hold();
@@ -167,6 +177,12 @@ TEST_F(ComponentTest, CanUnloadOnlyWithoutLiveObjectsOrLocks) {
     EXPECT_EQ(can_unload_now_(), S_FALSE) << "a server lock";
     Factory(CLSID_httpHandler)->LockServer(FALSE);
   }
+  EXPECT_EQ(can_unload_now_(), S_OK);
+  // A client's extra unlock must not cancel a later lock.
+  Factory(CLSID_httpHandler)->LockServer(FALSE);
+  Factory(CLSID_httpHandler)->LockServer(TRUE);
+  EXPECT_EQ(can_unload_now_(), S_FALSE) << "a lock after an extra unlock";
+  Factory(CLSID_httpHandler)->LockServer(FALSE);
   EXPECT_EQ(can_unload_now_(), S_OK);
 }
 
@@ -320,6 +336,7 @@ class RecordingSink final : public IDispatch {
   std::vector<std::wstring> fail_messages;
   std::vector<std::wstring> documents;  // the root tag of each serverMessage
   std::wstring replace_with;            // when set, FailMessage's text becomes it
+  std::function<void()> on_fail;        // runs inside each FailMessage
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (iid == IID_IUnknown || iid == IID_IDispatch) {
@@ -346,6 +363,7 @@ class RecordingSink final : public IDispatch {
     VARIANT& argument = params->rgvarg[0];
     if (member == 2 && argument.vt == (VT_BSTR | VT_BYREF)) {
       fail_messages.push_back(Bstr::Adopt(::SysAllocString(*argument.pbstrVal)).str());
+      if (on_fail) on_fail();
       if (!replace_with.empty()) {
         ::SysFreeString(*argument.pbstrVal);
         *argument.pbstrVal = ::SysAllocString(replace_with.c_str());
@@ -489,6 +507,78 @@ TEST_F(HttpHandlerClient, ARequestEndsInItsEventsToEverySink) {
   EXPECT_FALSE(IsRunning());
 }
 
+// A script's `Set h = Nothing` inside its own event handler: the handler
+// lets go of the last reference while the object is raising the event.
+TEST_F(HttpHandlerClient, ASinkMayReleaseTheHandlerInsideAnEvent) {
+  server_.SetReply("/travel.php", {200, "OK", "<search results=\"A|\"/>"});
+  RecordingSink& sink = first_;
+  Advise(sink);
+  point_.reset();
+  sink.on_fail = [this] { handler_.reset(); };
+  ASSERT_EQ(PostRequest(server_.Url("/travel.php"), L"search", L"a"), S_OK);
+  PumpUntil([&] { return !sink.fail_messages.empty(); });
+  platform::MessageLoop::Current().RunUntilIdle(300ms);
+  // The object went when the event was over: nothing more reached the sink,
+  // and nothing of the library is left alive.
+  EXPECT_EQ(sink.fail_messages.size(), 1u);
+  EXPECT_TRUE(sink.documents.empty());
+  EXPECT_FALSE(handler_);
+  EXPECT_EQ(can_unload_now_(), S_OK);
+}
+
+// Two requests finish close together; the first one's sink runs a message
+// pump of its own (a script's message box). The second request's events
+// must wait until the first sink has returned: one event at a time.
+TEST_F(HttpHandlerClient, AnEventRunsToItsEndBeforeTheNextOne) {
+  server_.SetReply("/a", {200, "OK", "<search results=\"A|\"/>"});
+  server_.SetReply("/b", {200, "OK", "<search results=\"B|\"/>", "text/xml; charset=utf-8", false, 50});
+  ComPtr<IDispatch> other;
+  Factory(CLSID_httpHandler)->CreateInstance(nullptr, IID_IDispatch, other.ReceiveVoid());
+  ASSERT_TRUE(other);
+  RecordingSink& first = first_;
+  RecordingSink& second = second_;
+  Advise(first);
+  ComPtr<IConnectionPoint> other_point;
+  other.Query<IConnectionPointContainer>(IID_IConnectionPointContainer)
+      ->FindConnectionPoint(DIID___httpHandler, other_point.Receive());
+  DWORD cookie = 0;
+  ASSERT_EQ(other_point->Advise(&second, &cookie), S_OK);
+  bool inside = false;
+  size_t heard_inside = 0;
+  second.on_fail = [&] { heard_inside += inside ? 1 : 0; };
+  first.on_fail = [&] {
+    if (first.fail_messages.size() != 1) return;
+    inside = true;
+    const auto end = std::chrono::steady_clock::now() + 500ms;
+    while (std::chrono::steady_clock::now() < end) {
+      MSG message;
+      while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+      }
+      ::Sleep(5);
+    }
+    inside = false;
+  };
+  ASSERT_EQ(PostRequest(server_.Url("/a"), L"search", L"a"), S_OK);
+  std::swap(handler_, other);
+  ASSERT_EQ(PostRequest(server_.Url("/b"), L"search", L"b"), S_OK);
+  std::swap(handler_, other);
+  PumpUntil([&] { return !first.documents.empty() && !second.documents.empty(); });
+  EXPECT_EQ(heard_inside, 0u);
+  EXPECT_EQ(first.documents, (std::vector<std::wstring>{L"search"}));
+  EXPECT_EQ(second.documents, (std::vector<std::wstring>{L"search"}));
+  other_point->Unadvise(cookie);
+}
+
+TEST_F(HttpHandlerClient, AnOmittedTimeOutIsTheDefault) {
+  server_.SetReply("/silent", {200, "OK", "", "text/plain", true});
+  ASSERT_EQ(PostRequest(server_.Url("/silent"), L"get", L"x"), S_OK);
+  EXPECT_EQ(windows_tests::LastStartedInterval(), 240000);
+  ASSERT_EQ(PostRequest(server_.Url("/silent"), L"get", L"x", 1500), S_OK);
+  EXPECT_EQ(windows_tests::LastStartedInterval(), 1500);
+}
+
 TEST_F(HttpHandlerClient, TheDefaultMemberIsReadyStateChange) {
   RecordingSink& sink = first_;
   Advise(sink);
@@ -508,21 +598,6 @@ TEST_F(HttpHandlerClient, TheDefaultMemberIsReadyStateChange) {
   coclass->ReleaseTypeAttr(attributes);
 }
 
-// A site that is not the reference host's: Main cannot use it.
-class ForeignSite final : public IUnknown {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (iid == IID_IUnknown) {
-      *out = this;
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-};
-
 TEST_F(ComponentTest, MainIsCreatedThroughTheRegistration) {
   KeepRegistration();
   ASSERT_EQ(register_server_(), S_OK);
@@ -530,8 +605,8 @@ TEST_F(ComponentTest, MainIsCreatedThroughTheRegistration) {
   ASSERT_EQ(::CoCreateInstance(CLSID_Main, nullptr, CLSCTX_INPROC_SERVER, IID_IPlugin2,
                                main.ReceiveVoid()),
             S_OK);
-  ForeignSite site;
-  EXPECT_EQ(main->Initialize(&site), E_NOINTERFACE);
+  // Without a site Main reports its failures in the log and still starts.
+  EXPECT_EQ(main->Initialize(nullptr), S_OK);
   EXPECT_EQ(main->Terminate(), S_OK);
   main.reset();
   ComPtr<IDispatch> handler;
@@ -540,6 +615,82 @@ TEST_F(ComponentTest, MainIsCreatedThroughTheRegistration) {
             S_OK);
   handler.reset();
   RestoreRegistration();
+}
+
+}  // namespace
+
+namespace {
+
+// A copy of the DLL in a folder of its own, loaded and unloaded for real
+// (FreeLibrary) three times in one process. Each load makes Main write
+// its error log and an httpHandler use the message loop; before each
+// unload DllCanUnloadNow must have let go of all of it (the log closed, so
+// the file can be deleted while the library is still loaded), and each
+// load must work as the first did.
+TEST(ComponentUnload, TheLibraryLetsGoOfItsStateAndLoadsAgain) {
+  wchar_t temp[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, temp);
+  const std::wstring folder = std::wstring(temp) + L"marlgate-unload-" +
+                              std::to_wstring(::GetCurrentProcessId());
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring copy = folder + L"\\marlgate_travels.dll";
+  const std::wstring log = folder + L"\\errors.txt";
+  ASSERT_TRUE(::CopyFileW((BinFolder() + L"\\marlgate_travels.dll").c_str(), copy.c_str(), FALSE));
+  LoopbackServer server;
+  server.SetReply("/travel.php", {200, "OK", "<search results=\"A|\"/>"});
+
+  for (int load = 1; load <= 3; ++load) {
+    SCOPED_TRACE("load " + std::to_string(load));
+    HMODULE module = ::LoadLibraryExW(copy.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    ASSERT_NE(module, nullptr);
+    auto get_class_object = reinterpret_cast<GetClassObjectFn>(
+        reinterpret_cast<void*>(::GetProcAddress(module, "DllGetClassObject")));
+    auto can_unload_now = reinterpret_cast<NoArgumentFn>(
+        reinterpret_cast<void*>(::GetProcAddress(module, "DllCanUnloadNow")));
+    ASSERT_TRUE(get_class_object && can_unload_now);
+    RecordingSink sink;
+    {
+      ComPtr<IClassFactory> mains;
+      ComPtr<IClassFactory> handlers;
+      ASSERT_EQ(get_class_object(CLSID_Main, IID_IClassFactory, mains.ReceiveVoid()), S_OK);
+      ASSERT_EQ(get_class_object(CLSID_httpHandler, IID_IClassFactory, handlers.ReceiveVoid()), S_OK);
+      ComPtr<IPlugin2> main;
+      ASSERT_EQ(mains->CreateInstance(nullptr, IID_IPlugin2, main.ReceiveVoid()), S_OK);
+      EXPECT_EQ(main->Initialize(nullptr), S_OK);  // no site: its failures go to the log
+      ComPtr<IDispatch> handler;
+      ASSERT_EQ(handlers->CreateInstance(nullptr, IID_IDispatch, handler.ReceiveVoid()), S_OK);
+      ComPtr<IConnectionPoint> point;
+      handler.Query<IConnectionPointContainer>(IID_IConnectionPointContainer)
+          ->FindConnectionPoint(DIID___httpHandler, point.Receive());
+      DWORD cookie = 0;
+      ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
+      ScopedVariant arguments[3] = {ScopedVariant::Text(L"a"), ScopedVariant::Text(L"search"),
+                                    ScopedVariant::Text(platform::Utf8ToWide(server.Url("/travel.php")))};
+      VARIANT raw[3] = {*arguments[0], *arguments[1], *arguments[2]};
+      DISPPARAMS params{raw, nullptr, 3, 0};
+      ASSERT_EQ(handler->Invoke(3, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
+                                nullptr, nullptr),
+                S_OK);
+      const auto end = std::chrono::steady_clock::now() + 10s;
+      while (sink.documents.empty() && std::chrono::steady_clock::now() < end) {
+        platform::MessageLoop::Current().RunOnce(50ms);
+      }
+      EXPECT_EQ(sink.documents, (std::vector<std::wstring>{L"search"}));
+      point->Unadvise(cookie);
+      EXPECT_EQ(can_unload_now(), S_FALSE);
+    }
+    EXPECT_EQ(can_unload_now(), S_OK);
+    EXPECT_TRUE(::DeleteFileW(log.c_str())) << "the error log is still open (error " << ::GetLastError() << ")";
+    // The loop's window class went with the loop.
+    WNDCLASSEXW window_class{};
+    window_class.cbSize = sizeof window_class;
+    EXPECT_FALSE(::GetClassInfoExW(module, L"MarlgateMessageLoop", &window_class));
+    ASSERT_TRUE(::FreeLibrary(module));
+    HMODULE still = nullptr;
+    EXPECT_FALSE(::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, copy.c_str(), &still));
+  }
+  ::DeleteFileW(copy.c_str());
+  ::RemoveDirectoryW(folder.c_str());
 }
 
 }  // namespace
