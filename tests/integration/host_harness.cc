@@ -12,17 +12,32 @@ namespace testing_support {
 
 namespace fs = std::filesystem;
 
+bool HostIsWindows() { return std::getenv("MARLGATE_WINDOWS_BIN_DIR") != nullptr; }
+
 fs::path BinDir() {
-  const char* dir = std::getenv("MARLGATE_BIN_DIR");
+  const char* dir = std::getenv(HostIsWindows() ? "MARLGATE_WINDOWS_BIN_DIR" : "MARLGATE_BIN_DIR");
   if (dir == nullptr) throw std::runtime_error("MARLGATE_BIN_DIR is not set");
   return fs::path(dir);
+}
+
+std::string HostPath(const fs::path& path) {
+  if (!HostIsWindows()) return path.string();
+  std::string text = "Z:" + fs::absolute(path).string();
+  for (char& c : text) {
+    if (c == '/') c = '\\';
+  }
+  return text;
+}
+
+fs::path PluginFolder::library() const {
+  return dir_ / (HostIsWindows() ? "marlgate_travels.dll" : "marlgate_travels.so");
 }
 
 PluginFolder::PluginFolder(bool with_view) {
   std::string pattern = (fs::temp_directory_path() / "marlgate-plugin-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   dir_ = pattern;
-  fs::copy_file(BinDir() / "marlgate_travels.so", library());
+  fs::copy_file(BinDir() / library().filename(), library());
   if (with_view) fs::copy_file(BinDir() / "Marlgate_Travels.xml", dir_ / "Marlgate_Travels.xml");
 }
 
@@ -85,12 +100,18 @@ HostRun RunHost(const PluginFolder& folder, const std::string& script,
     out << script;
   }
   fs::path err_file = folder.path() / "host-stderr.txt";
-  std::vector<std::string> args = {(BinDir() / "marlgate-host").string(),
-                                   "--plugin", folder.library().string(),
-                                   "--registry", (folder.path() / "registry.txt").string()};
+  std::vector<std::string> args;
+  if (HostIsWindows()) {
+    const char* wine = std::getenv("MARLGATE_WINE");
+    args = {wine != nullptr ? wine : "/usr/bin/wine", (BinDir() / "marlgate-host.exe").string(),
+            "--plugin", HostPath(folder.library())};
+  } else {
+    args = {(BinDir() / "marlgate-host").string(), "--plugin", folder.library().string(),
+            "--registry", (folder.path() / "registry.txt").string()};
+  }
   args.insert(args.end(), extra_args.begin(), extra_args.end());
   args.push_back("--script");
-  args.push_back(script_file.string());
+  args.push_back(HostPath(script_file));
 
   int out_pipe[2];
   if (pipe(out_pipe) != 0) throw std::runtime_error("pipe failed");
