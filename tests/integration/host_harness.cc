@@ -92,6 +92,41 @@ std::string ReadAll(int fd) {
 
 }  // namespace
 
+CommandRun RunCommand(std::vector<std::string> args) {
+  // Standard error goes to a file, so that a chatty one cannot block the
+  // child while standard output is read to its end.
+  char err_name[] = "/tmp/marlgate-stderr-XXXXXX";
+  const int err_fd = mkstemp(err_name);
+  if (err_fd < 0) throw std::runtime_error("mkstemp failed");
+  int out_pipe[2];
+  if (pipe(out_pipe) != 0) throw std::runtime_error("pipe failed");
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    dup2(out_pipe[1], STDOUT_FILENO);
+    dup2(err_fd, STDERR_FILENO);
+    close(out_pipe[0]);
+    close(out_pipe[1]);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(out_pipe[1]);
+  CommandRun run;
+  run.output = ReadAll(out_pipe[0]);
+  close(out_pipe[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  lseek(err_fd, 0, SEEK_SET);
+  run.stderr_text = ReadAll(err_fd);
+  close(err_fd);
+  unlink(err_name);
+  return run;
+}
+
 HostRun RunHost(const PluginFolder& folder, const std::string& script,
                 const std::vector<std::string>& extra_args) {
   fs::path script_file = folder.path() / "script.txt";
@@ -99,7 +134,6 @@ HostRun RunHost(const PluginFolder& folder, const std::string& script,
     std::ofstream out(script_file, std::ios::binary | std::ios::trunc);
     out << script;
   }
-  fs::path err_file = folder.path() / "host-stderr.txt";
   std::vector<std::string> args;
   if (HostIsWindows()) {
     const char* wine = std::getenv("MARLGATE_WINE");
@@ -113,40 +147,17 @@ HostRun RunHost(const PluginFolder& folder, const std::string& script,
   args.push_back("--script");
   args.push_back(HostPath(script_file));
 
-  int out_pipe[2];
-  if (pipe(out_pipe) != 0) throw std::runtime_error("pipe failed");
-  pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    dup2(out_pipe[1], STDOUT_FILENO);
-    FILE* err = std::fopen(err_file.c_str(), "wb");
-    if (err != nullptr) dup2(fileno(err), STDERR_FILENO);
-    close(out_pipe[0]);
-    close(out_pipe[1]);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  close(out_pipe[1]);
-  std::string out = ReadAll(out_pipe[0]);
-  close(out_pipe[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-
+  const CommandRun command = RunCommand(args);
   HostRun run;
-  run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.exit_code = command.exit_code;
+  run.stderr_text = command.stderr_text;
+  const std::string& out = command.output;
   std::istringstream lines(out);
   std::string line;
   while (std::getline(lines, line)) {
     if (line.empty()) continue;
     run.events.push_back(nlohmann::json::parse(line));
   }
-  std::ifstream err(err_file, std::ios::binary);
-  std::ostringstream err_text;
-  err_text << err.rdbuf();
-  run.stderr_text = err_text.str();
   return run;
 }
 

@@ -40,6 +40,16 @@ struct HostRun {
   std::vector<std::string> Texts(const std::string& kind) const;
 };
 
+// What a program printed, and how it ended (-1: it did not end normally).
+struct CommandRun {
+  int exit_code = -1;
+  std::string output;
+  std::string stderr_text;
+};
+
+// Runs the program at args[0] (a path) with the other arguments.
+CommandRun RunCommand(std::vector<std::string> args);
+
 // Runs marlgate-host in script mode with `script`, the plug-in from
 // `folder`, and the given extra arguments.
 HostRun RunHost(const PluginFolder& folder, const std::string& script,

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -88,6 +90,47 @@ TEST(WindowsPluginShell, UnloadAndLoadAgainThreeTimes) {
     ++headers;
   }
   EXPECT_EQ(headers, 3u);
+}
+
+}  // namespace
+
+namespace {
+
+// The VBScript client (tests/windows/script/http_handler_client.vbs) under
+// Wine's script host: httpHandler by ProgID, late-bound. Needs the plug-in
+// and the host's components registered in the prefix (the suite does that).
+TEST(WindowsScriptClient, DrivesHttpHandlerLateBound) {
+  StubService service;
+  service.SetReply("search", {200, R"(<search results="Harrow Ford|"/>)"});
+  service.SetReply("get", {200, R"(<get name="Harrow Ford" route="a|"/>)"});
+  const std::string script = testing_support::HostPath(
+      std::filesystem::path(MARLGATE_SOURCE_DIR) / "tests/windows/script/http_handler_client.vbs");
+  const std::string url =
+      "http://127.0.0.1:" + std::to_string(service.port()) + "/marlgate_travels/travel.php";
+  const testing_support::CommandRun run =
+      testing_support::RunCommand({"/usr/bin/wine", "cscript", script, url});
+  EXPECT_EQ(run.exit_code, 0) << run.output;
+  std::vector<std::string> lines;
+  std::istringstream output(run.output);
+  for (std::string line; std::getline(output, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.rfind("ok ", 0) == 0 || line.rfind("FAILED ", 0) == 0 || line == "done") {
+      lines.push_back(line);
+    }
+  }
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "ok idle before a request", "ok running after PostRequest without msTimeOut",
+                       "ok idle after Abort", "ok running after PostRequest with msTimeOut",
+                       "ok idle after the second Abort", "ok a wrong argument type is a script error",
+                       "ok the object still answers", "done"}))
+      << run.output;
+  // Both requests reached the service, composed as the plug-in composes them.
+  const auto requests = service.Requests();
+  ASSERT_EQ(requests.size(), 2u) << run.output;
+  EXPECT_EQ(testing_support::FormField(requests[0].body, "travel_action"), "search");
+  EXPECT_EQ(testing_support::FormField(requests[0].body, "Value"), "harrow%20ford");
+  EXPECT_EQ(testing_support::FormField(requests[1].body, "travel_action"), "get");
+  EXPECT_EQ(requests[1].Header("X-Plugin-Name"), "Marlgate_Travels");
 }
 
 }  // namespace
