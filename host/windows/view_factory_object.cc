@@ -1,0 +1,40 @@
+// IHostViewFactory over the host's view factory.
+
+#include <utility>
+
+#include "host/windows/host_com_object.h"
+#include "host/windows/host_objects.h"
+
+namespace host::windows {
+
+namespace {
+
+class ViewFactoryObject final : public HostObject<IHostViewFactory> {
+ public:
+  explicit ViewFactoryObject(platform::Ref<hostapi::ViewFactory> factory)
+      : factory_(std::move(factory)) {}
+
+  HRESULT STDMETHODCALLTYPE CreatePanel(BSTR view_text, IHostPanel** panel) override {
+    if (panel == nullptr) return E_POINTER;
+    *panel = nullptr;
+    try {
+      *panel = NewPanelObject(factory_->CreatePanel(TextOf(view_text))).Detach();
+      return S_OK;
+    } catch (...) {
+      return Failure();
+    }
+  }
+
+ private:
+  ~ViewFactoryObject() override = default;
+
+  platform::Ref<hostapi::ViewFactory> factory_;
+};
+
+}  // namespace
+
+ComPtr<IHostViewFactory> NewViewFactoryObject(platform::Ref<hostapi::ViewFactory> factory) {
+  return ComPtr<IHostViewFactory>::Adopt(new ViewFactoryObject(std::move(factory)));
+}
+
+}  // namespace host::windows
