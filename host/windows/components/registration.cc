@@ -91,10 +91,15 @@ HRESULT UnregisterComponents() {
     if (FAILED(hr) && SUCCEEDED(first_failure)) first_failure = hr;
   };
   try {
-    const HRESULT hr = ::UnRegisterTypeLib(LIBID_marlgate_host, kMajorVersion, kMinorVersion,
-                                           LOCALE_NEUTRAL, kSysKind);
-    // Not registered (any more): nothing of it to remove.
-    if (hr != TYPE_E_REGISTRYACCESS && hr != TYPE_E_LIBNOTREGISTERED) note(hr);
+    // Only a registered library is unregistered: asked for one that is not
+    // there, Wine answers E_INVALIDARG.
+    HKEY version = nullptr;
+    const std::wstring key = L"TypeLib\\" + GuidText(LIBID_marlgate_host) + L"\\1.0";
+    if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &version) == ERROR_SUCCESS) {
+      ::RegCloseKey(version);
+      note(::UnRegisterTypeLib(LIBID_marlgate_host, kMajorVersion, kMinorVersion, LOCALE_NEUTRAL,
+                               kSysKind));
+    }
     note(DeleteKey(L"CLSID\\" + GuidText(CLSID_Timer)));
     note(DeleteKey(kProgId));
   } catch (const std::bad_alloc&) {
