@@ -25,14 +25,7 @@ class CharacterStatsObject final
   }
 
   HRESULT STDMETHODCALLTYPE get_Name(BSTR* name) override {
-    if (name == nullptr) return E_POINTER;
-    *name = nullptr;
-    try {
-      *name = NewBstr(stats_->Name());
-      return S_OK;
-    } catch (...) {
-      return Failure();
-    }
+    return Result(name, [&] { return NewBstr(stats_->Name()); });
   }
 
  private:

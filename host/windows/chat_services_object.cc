@@ -15,21 +15,11 @@ class ChatServicesObject final : public HostObject<IHostChatServices> {
       : services_(std::move(services)) {}
 
   HRESULT STDMETHODCALLTYPE WriteToChat(BSTR line, LONG colour, LONG window) override {
-    try {
-      services_->WriteToChat(TextOf(line), colour, window);
-      return S_OK;
-    } catch (...) {
-      return Failure();
-    }
+    return Run([&] { services_->WriteToChat(TextOf(line), colour, window); });
   }
 
   HRESULT STDMETHODCALLTYPE ParseChatCommand(BSTR line) override {
-    try {
-      services_->ParseChatCommand(TextOf(line));
-      return S_OK;
-    } catch (...) {
-      return Failure();
-    }
+    return Run([&] { services_->ParseChatCommand(TextOf(line)); });
   }
 
  private:

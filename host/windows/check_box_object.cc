@@ -14,14 +14,7 @@ class CheckBoxObject final : public HostObject<IHostCheckBox> {
   explicit CheckBoxObject(platform::Ref<hostapi::CheckBox> box) : box_(std::move(box)) {}
 
   HRESULT STDMETHODCALLTYPE get_Checked(VARIANT_BOOL* checked) override {
-    if (checked == nullptr) return E_POINTER;
-    *checked = VARIANT_FALSE;
-    try {
-      *checked = box_->Checked() ? VARIANT_TRUE : VARIANT_FALSE;
-      return S_OK;
-    } catch (...) {
-      return Failure();
-    }
+    return Result(checked, [&] { return box_->Checked() ? VARIANT_TRUE : VARIANT_FALSE; });
   }
 
  private:

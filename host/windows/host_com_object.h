@@ -36,11 +36,11 @@ class HostDispatch : public platform::windows::DualDispatch<I> {
 
 // The base of the host's COM objects: the dual interface I of the contract
 // and ISupportErrorInfo for it, plus the interfaces in Others (EventSource
-// for an object with events). A method that fails returns Failure() from
-// its catch block: the host's error number in FACILITY_CONTROL
-// (0x800A0000 + number) with the error's text as IErrorInfo, so a caller
-// reads exactly the number and text the host raised. No exception leaves a
-// method.
+// for an object with events). Each method runs its body through Run or
+// Result, which turn a failure into the host's error number in
+// FACILITY_CONTROL (0x800A0000 + number) with the error's text as
+// IErrorInfo, so a caller reads exactly the number and text the host
+// raised. No exception leaves a method.
 template <class I, class... Others>
 class HostObject
     : public platform::windows::ComObject<HostDispatch<I>, ISupportErrorInfo, Others...> {
@@ -50,9 +50,25 @@ class HostObject
   }
 
  protected:
-  static HRESULT Failure() noexcept {
-    return platform::windows::HResultFromCurrentException(__uuidof(I), kErrorSource);
+  // Runs `body`: S_OK, or the failure of what it raised.
+  template <class F>
+  static HRESULT Run(F&& body) noexcept {
+    try {
+      body();
+      return S_OK;
+    } catch (...) {
+      return platform::windows::HResultFromCurrentException(__uuidof(I), kErrorSource);
+    }
   }
+  // The same for a method whose result `value()` goes to *out: a null out
+  // is E_POINTER, and *out stays empty when `value` raises.
+  template <class T, class F>
+  static HRESULT Result(T* out, F&& value) noexcept {
+    if (out == nullptr) return E_POINTER;
+    *out = T{};
+    return Run([&] { *out = value(); });
+  }
+
   // This object as I, without a reference.
   I* Self() { return static_cast<I*>(this); }
 };

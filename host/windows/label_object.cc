@@ -14,23 +14,11 @@ class LabelObject final : public HostObject<IHostLabel> {
   explicit LabelObject(platform::Ref<hostapi::Label> label) : label_(std::move(label)) {}
 
   HRESULT STDMETHODCALLTYPE get_Text(BSTR* text) override {
-    if (text == nullptr) return E_POINTER;
-    *text = nullptr;
-    try {
-      *text = NewBstr(label_->Text());
-      return S_OK;
-    } catch (...) {
-      return Failure();
-    }
+    return Result(text, [&] { return NewBstr(label_->Text()); });
   }
 
   HRESULT STDMETHODCALLTYPE put_Text(BSTR text) override {
-    try {
-      label_->SetText(TextOf(text));
-      return S_OK;
-    } catch (...) {
-      return Failure();
-    }
+    return Run([&] { label_->SetText(TextOf(text)); });
   }
 
  private:

@@ -77,15 +77,17 @@ platform::Variant CellValue(const VARIANT& argument) {
 }
 
 // A never-set cell is VT_EMPTY.
-void ToVariant(const platform::Variant& cell, VARIANT* out) {
-  ::VariantInit(out);
+VARIANT ToVariant(const platform::Variant& cell) {
+  VARIANT out;
+  ::VariantInit(&out);
   if (const auto* text = std::get_if<std::wstring>(&cell)) {
-    out->bstrVal = NewBstr(*text);
-    out->vt = VT_BSTR;
+    out.bstrVal = NewBstr(*text);
+    out.vt = VT_BSTR;
   } else if (const auto* number = std::get_if<int32_t>(&cell)) {
-    out->lVal = *number;
-    out->vt = VT_I4;
+    out.lVal = *number;
+    out.vt = VT_I4;
   }
+  return out;
 }
 
 class ListObject final : public HostObject<IHostList, EventSource<DHostListEvents>> {
@@ -98,51 +100,24 @@ class ListObject final : public HostObject<IHostList, EventSource<DHostListEvent
   }
 
   HRESULT STDMETHODCALLTYPE Clear() override {
-    try {
-      list_->Clear();
-      return S_OK;
-    } catch (...) {
-      return Failure();
-    }
+    return Run([&] { list_->Clear(); });
   }
 
   HRESULT STDMETHODCALLTYPE InsertRow(LONG row) override {
-    try {
-      list_->InsertRow(row);
-      return S_OK;
-    } catch (...) {
-      return Failure();
-    }
+    return Run([&] { list_->InsertRow(row); });
   }
 
   HRESULT STDMETHODCALLTYPE DeleteRow(LONG row) override {
-    try {
-      list_->DeleteRow(row);
-      return S_OK;
-    } catch (...) {
-      return Failure();
-    }
+    return Run([&] { list_->DeleteRow(row); });
   }
 
   HRESULT STDMETHODCALLTYPE SetCell(LONG column, LONG row, LONG sub_value, VARIANT value) override {
-    try {
-      list_->SetCell(column, row, sub_value, CellValue(value));
-      return S_OK;
-    } catch (...) {
-      return Failure();
-    }
+    return Run([&] { list_->SetCell(column, row, sub_value, CellValue(value)); });
   }
 
   HRESULT STDMETHODCALLTYPE GetCell(LONG column, LONG row, LONG sub_value,
                                     VARIANT* value) override {
-    if (value == nullptr) return E_POINTER;
-    ::VariantInit(value);
-    try {
-      ToVariant(list_->Cell(column, row, sub_value), value);
-      return S_OK;
-    } catch (...) {
-      return Failure();
-    }
+    return Result(value, [&] { return ToVariant(list_->Cell(column, row, sub_value)); });
   }
 
  private:

@@ -15,14 +15,8 @@ class PanelObject final : public HostObject<IHostPanel> {
   explicit PanelObject(platform::Ref<hostapi::Panel> panel) : panel_(std::move(panel)) {}
 
   HRESULT STDMETHODCALLTYPE FindControl(BSTR name, IDispatch** control) override {
-    if (control == nullptr) return E_POINTER;
-    *control = nullptr;
-    try {
-      *control = NewControlObject(panel_->FindControl(TextOf(name))).Detach();
-      return S_OK;
-    } catch (...) {
-      return Failure();
-    }
+    return Result(control,
+                  [&] { return NewControlObject(panel_->FindControl(TextOf(name))).Detach(); });
   }
 
  private:

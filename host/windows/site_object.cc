@@ -17,37 +17,19 @@ class SiteObject final : public HostObject<IHostSite> {
   // role a site object has here is the character-statistics filter, so any
   // other object fails with kErrTypeMismatch.
   HRESULT STDMETHODCALLTYPE LookupObject(BSTR path, IDispatch** object) override {
-    if (object == nullptr) return E_POINTER;
-    *object = nullptr;
-    try {
+    return Result(object, [&]() -> IDispatch* {
       platform::Ref<platform::Unknown> found = site_->LookupObject(TextOf(path));
-      *object = NewCharacterStatsObject(found.As<hostapi::CharacterStats>()).Detach();
-      return S_OK;
-    } catch (...) {
-      return Failure();
-    }
+      return NewCharacterStatsObject(found.As<hostapi::CharacterStats>()).Detach();
+    });
   }
 
   HRESULT STDMETHODCALLTYPE GetViewFactory(IHostViewFactory** factory) override {
-    if (factory == nullptr) return E_POINTER;
-    *factory = nullptr;
-    try {
-      *factory = NewViewFactoryObject(site_->GetViewFactory()).Detach();
-      return S_OK;
-    } catch (...) {
-      return Failure();
-    }
+    return Result(factory, [&] { return NewViewFactoryObject(site_->GetViewFactory()).Detach(); });
   }
 
   HRESULT STDMETHODCALLTYPE GetChatServices(IHostChatServices** services) override {
-    if (services == nullptr) return E_POINTER;
-    *services = nullptr;
-    try {
-      *services = NewChatServicesObject(site_->GetChatServices()).Detach();
-      return S_OK;
-    } catch (...) {
-      return Failure();
-    }
+    return Result(services,
+                  [&] { return NewChatServicesObject(site_->GetChatServices()).Detach(); });
   }
 
  private:

@@ -14,14 +14,7 @@ class TextBoxObject final : public HostObject<IHostTextBox> {
   explicit TextBoxObject(platform::Ref<hostapi::TextBox> box) : box_(std::move(box)) {}
 
   HRESULT STDMETHODCALLTYPE get_Text(BSTR* text) override {
-    if (text == nullptr) return E_POINTER;
-    *text = nullptr;
-    try {
-      *text = NewBstr(box_->Text());
-      return S_OK;
-    } catch (...) {
-      return Failure();
-    }
+    return Result(text, [&] { return NewBstr(box_->Text()); });
   }
 
  private:

@@ -28,31 +28,19 @@ class TimerObject final : public HostObject<IHostTimer, EventSource<DHostTimerEv
   }
 
   HRESULT STDMETHODCALLTYPE Start(LONG interval) override {
-    try {
-      timer_->Start(interval);
-      CountAsPendingWork();
-      return S_OK;
-    } catch (...) {
-      CountAsPendingWork();
-      return Failure();
-    }
+    const HRESULT hr = Run([&] { timer_->Start(interval); });
+    CountAsPendingWork();
+    return hr;
   }
 
   HRESULT STDMETHODCALLTYPE Stop() override {
-    try {
-      timer_->Stop();
-      CountAsPendingWork();
-      return S_OK;
-    } catch (...) {
-      CountAsPendingWork();
-      return Failure();
-    }
+    const HRESULT hr = Run([&] { timer_->Stop(); });
+    CountAsPendingWork();
+    return hr;
   }
 
   HRESULT STDMETHODCALLTYPE get_Running(VARIANT_BOOL* running) override {
-    if (running == nullptr) return E_POINTER;
-    *running = timer_->Running() ? VARIANT_TRUE : VARIANT_FALSE;
-    return S_OK;
+    return Result(running, [&] { return timer_->Running() ? VARIANT_TRUE : VARIANT_FALSE; });
   }
 
  private:

@@ -15,14 +15,8 @@ class ViewFactoryObject final : public HostObject<IHostViewFactory> {
       : factory_(std::move(factory)) {}
 
   HRESULT STDMETHODCALLTYPE CreatePanel(BSTR view_text, IHostPanel** panel) override {
-    if (panel == nullptr) return E_POINTER;
-    *panel = nullptr;
-    try {
-      *panel = NewPanelObject(factory_->CreatePanel(TextOf(view_text))).Detach();
-      return S_OK;
-    } catch (...) {
-      return Failure();
-    }
+    return Result(panel,
+                  [&] { return NewPanelObject(factory_->CreatePanel(TextOf(view_text))).Detach(); });
   }
 
  private:
