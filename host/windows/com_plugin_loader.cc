@@ -2,7 +2,10 @@
 // host loads it itself (so that it stays the library at the given path and
 // can be let go of on `unload`), registers it through its own
 // DllRegisterServer, and creates Main with CoCreateInstance, which finds
-// the library through that registration. The calling thread must be in a
+// the library through that registration. Main is driven through IPlugin2
+// of the host contract and gets the host's site as its COM object
+// (IHostSite): the host sees the plug-in only through the contract's and
+// the plug-in's generated headers. The calling thread must be in a
 // single-threaded apartment.
 
 #include <windows.h>
@@ -14,7 +17,8 @@
 
 #include "host/command_failure.h"
 #include "host/plugin_loader.h"
-#include "host/windows/site_bridge.h"
+#include "host/windows/host_objects.h"
+#include "marlgate_host.h"
 #include "marlgate_travels.h"
 #include "platform/error.h"
 #include "platform/text.h"
@@ -39,9 +43,9 @@ class ComPlugin2 final : public hostapi::Plugin2 {
   explicit ComPlugin2(ComPtr<IPlugin2> main) : main_(std::move(main)) {}
 
   void Initialize(platform::Ref<hostapi::Site> site) override {
-    ComPtr<ISiteBridge> bridge;
-    if (site) bridge = ComPtr<ISiteBridge>::Adopt(new windows::SiteBridge(std::move(site)));
-    const HRESULT hr = main_->Initialize(bridge.get());
+    ComPtr<IHostSite> com_site;
+    if (site) com_site = windows::NewSiteObject(std::move(site));
+    const HRESULT hr = main_->Initialize(com_site.get());
     if (FAILED(hr)) platform::windows::RaiseHResult(hr, L"IPlugin2::Initialize");
   }
 
