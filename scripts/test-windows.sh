@@ -130,8 +130,9 @@ self_contained() {
   local imports exports
   imports=$("$objdump" -p "$dll" | sed -n 's/^\s*DLL Name: //p')
   echo "imports: $(echo $imports)"
-  for name in $imports; do
-    echo "$name" | grep -q -E "$system_dlls" || { echo "imports $name"; return 1; }
+  local import
+  for import in $imports; do
+    echo "$import" | grep -q -E "$system_dlls" || { echo "imports $import"; return 1; }
   done
   exports=$("$objdump" -p "$dll" | sed -n 's/^\s*\[ *[0-9]*\] \([A-Za-z_][A-Za-z0-9_@]*\)$/\1/p' | sort | tr '\n' ' ')
   echo "exports: $exports"

@@ -141,7 +141,15 @@ int Run(int argc, char** argv) {
     // Revoked at the end of the block, after the session has let the
     // plug-in go and before COM ends.
     host::windows::TimerClassRegistration timer_class;
+    // The plug-in has its own copy of the platform: the entries reach it
+    // through the process environment (platform/http_settings.h).
     platform::SetConnectTo(connect_to);
+    std::string joined;
+    for (const std::string& entry : connect_to) joined += (joined.empty() ? "" : ",") + entry;
+    if (!connect_to.empty()) {
+      ::SetEnvironmentVariableW(platform::Utf8ToWide(platform::kConnectToVariable).c_str(),
+                                platform::Utf8ToWide(joined).c_str());
+    }
 
     std::shared_ptr<host::EventSink> sink;
     if (format == "text") {

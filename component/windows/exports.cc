@@ -16,6 +16,7 @@
 #include "component/windows/registration.h"
 #include "marlgate_travels.h"
 #include "platform/windows/class_factory.h"
+#include "platform/windows/module_objects.h"
 #include "plugin/plugin_state.h"
 
 using component::windows::HttpHandlerObject;
@@ -47,11 +48,14 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
   return hr;
 }
 
-// Yes only when no object, class factory or server lock of the library is
-// alive; then the calling thread's plug-in state goes too (closing the
-// error log), so that unloading has nothing left to release.
+// Yes only when nothing of the library is alive. When nothing outside holds
+// it (no object, class factory, enumerator or server lock: only the sinks
+// through which the plug-in's state still listens to the host), the calling
+// thread's plug-in state goes first (its subscriptions end, its error log
+// closes), and the answer is yes when that left nothing: a sink the host
+// or MSXML still holds would be called after the unload.
 STDAPI DllCanUnloadNow() {
-  if (!component::CanUnload()) return S_FALSE;
+  if (platform::windows::ModuleInUse()) return S_FALSE;
   try {
     Hub::DropThisThreadPluginState();
   } catch (...) {

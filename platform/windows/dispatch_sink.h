@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/windows/com_object.h"
+#include "platform/windows/module_objects.h"
 
 namespace platform::windows {
 
@@ -20,12 +21,15 @@ namespace platform::windows {
 // callers invoke by dispatch id. The handler must not raise; if it does, the
 // exception stops here and Invoke answers E_UNEXPECTED, so no exception
 // crosses into the caller. After Detach the handler is gone and Invoke does
-// nothing, so the sink's owner may go before the sink does.
+// nothing, so the sink's owner may go before the sink does. It counts as
+// one of the module's sinks (module_objects.h).
 class DispatchSink final : public ComObject<IDispatch> {
  public:
   using Handler = std::function<HRESULT(DISPID member, DISPPARAMS* params)>;
 
-  DispatchSink(const IID& events, Handler handler) : events_(events), handler_(std::move(handler)) {}
+  DispatchSink(const IID& events, Handler handler) : events_(events), handler_(std::move(handler)) {
+    AddModuleSink();
+  }
   explicit DispatchSink(Handler handler) : DispatchSink(IID_NULL, std::move(handler)) {}
 
   void Detach() { handler_ = nullptr; }
@@ -57,6 +61,8 @@ class DispatchSink final : public ComObject<IDispatch> {
   }
 
  protected:
+  ~DispatchSink() override { ReleaseModuleSink(); }
+
   void* QueryOther(REFIID iid) override {
     if (iid != IID_NULL && iid == events_) return static_cast<IDispatch*>(this);
     return nullptr;

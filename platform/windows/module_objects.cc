@@ -7,6 +7,7 @@ namespace platform::windows {
 namespace {
 std::atomic<long> g_objects{0};
 std::atomic<long> g_locks{0};
+std::atomic<long> g_sinks{0};
 }  // namespace
 
 void AddModuleObject() { g_objects.fetch_add(1); }
@@ -24,5 +25,11 @@ void LockModule(bool lock) {
 }
 
 bool ModuleCanUnload() { return g_objects.load() == 0 && g_locks.load() == 0; }
+
+void AddModuleSink() { g_sinks.fetch_add(1); }
+
+void ReleaseModuleSink() { g_sinks.fetch_sub(1); }
+
+bool ModuleInUse() { return g_objects.load() > g_sinks.load() || g_locks.load() > 0; }
 
 }  // namespace platform::windows

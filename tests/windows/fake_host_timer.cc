@@ -2,6 +2,8 @@
 
 #include <objbase.h>
 
+#include <gtest/gtest.h>
+
 #include "marlgate_host.h"
 #include "platform/error.h"
 #include "platform/linux/factories.h"
@@ -86,18 +88,24 @@ class FakeHostTimer final : public ComObject<IHostTimer, IConnectionPointContain
   platform::Connection timeout_;
 };
 
+class FakeHostTimerClass final : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    auto factory = ComPtr<IClassFactory>::Adopt(new platform::windows::ClassFactory<FakeHostTimer>());
+    ASSERT_EQ(::CoRegisterClassObject(CLSID_Timer, factory.get(), CLSCTX_INPROC_SERVER,
+                                      REGCLS_MULTIPLEUSE, &g_cookie),
+              S_OK);
+  }
+  void TearDown() override {
+    if (g_cookie != 0) ::CoRevokeClassObject(g_cookie);
+    g_cookie = 0;
+  }
+};
+
+::testing::Environment* const g_environment =
+    ::testing::AddGlobalTestEnvironment(new FakeHostTimerClass());
+
 }  // namespace
-
-HRESULT RegisterFakeHostTimer() {
-  auto factory = ComPtr<IClassFactory>::Adopt(new platform::windows::ClassFactory<FakeHostTimer>());
-  return ::CoRegisterClassObject(CLSID_Timer, factory.get(), CLSCTX_INPROC_SERVER,
-                                 REGCLS_MULTIPLEUSE, &g_cookie);
-}
-
-void RevokeFakeHostTimer() {
-  if (g_cookie != 0) ::CoRevokeClassObject(g_cookie);
-  g_cookie = 0;
-}
 
 long LastStartedInterval() { return g_last_interval; }
 
