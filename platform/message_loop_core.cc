@@ -16,7 +16,9 @@ namespace {
 constexpr std::chrono::hours kLongestSpan(24 * 365 * 100);
 
 // Trivially destructible, so they stay readable during the whole thread
-// exit; the owner's destructor runs with the other thread_local destructors.
+// exit. The thread's loop is owned through t_loop: no thread_local object
+// with a destructor holds it (on Windows the runtime would keep a library
+// with one loaded until the thread ends).
 thread_local MessageLoopCore* t_loop = nullptr;
 // Set once the thread's loop went at thread exit, and while ShutDownCurrent
 // runs: Current() then hands out the inert loop.
@@ -51,27 +53,6 @@ class InertLoop final : public MessageLoop {
 };
 
 }  // namespace
-
-// Owns the thread's loop. Its destructor runs at thread exit, or when the
-// library detaches, possibly under the loader lock: the loop is abandoned
-// (no system call any more) before anything is destroyed.
-struct MessageLoopCore::ThreadOwner {
-  std::unique_ptr<MessageLoopCore> loop;
-  ~ThreadOwner() {
-    if (!loop) return;
-    loop->Abandon();
-    // Callbacks destroyed here still reach the loop through t_loop.
-    loop->DropAll();
-    t_loop = nullptr;
-    t_loop_gone = true;
-    loop.reset();
-  }
-
-  static ThreadOwner& ForThread() {
-    thread_local ThreadOwner owner;
-    return owner;
-  }
-};
 
 MessageLoopCore::~MessageLoopCore() { DropAll(); }
 
@@ -226,6 +207,17 @@ bool MessageLoopCore::ThreadIsBusy() { return t_busy_depth > 0; }
 
 MessageLoopCore* MessageLoopCore::ExistingForThread() { return t_loop; }
 
+void MessageLoopCore::EndThread() {
+  MessageLoopCore* loop = t_loop;
+  if (loop == nullptr) return;
+  loop->Abandon();
+  // Callbacks destroyed here still reach the loop through t_loop.
+  loop->DropAll();
+  t_loop = nullptr;
+  t_loop_gone = true;
+  delete loop;
+}
+
 void MessageLoopCore::EnterBusy() { ++t_busy_depth; }
 
 void MessageLoopCore::LeaveBusy() {
@@ -316,9 +308,9 @@ MessageLoop& MessageLoop::Current() {
     static InertLoop inert;
     return inert;
   }
-  auto& owner = MessageLoopCore::ThreadOwner::ForThread();
-  owner.loop = NewThreadLoop();
-  t_loop = owner.loop.get();
+  std::unique_ptr<MessageLoopCore> loop = NewThreadLoop();
+  WatchForThreadEnd();
+  t_loop = loop.release();
   return *t_loop;
 }
 
@@ -326,13 +318,11 @@ void MessageLoop::ShutDownCurrent() {
   // Not on a thread without a loop, nor again from a destructor that this
   // shutdown runs.
   if (t_loop == nullptr || t_loop_gone) return;
-  auto& owner = MessageLoopCore::ThreadOwner::ForThread();
   t_loop_gone = true;
   // Callbacks destroyed here still reach the loop through Current().
   t_loop->DropAll();
   t_loop->ReleaseSystemResources();
-  std::unique_ptr<MessageLoopCore> loop = std::move(owner.loop);
-  t_loop = nullptr;
+  std::unique_ptr<MessageLoopCore> loop(std::exchange(t_loop, nullptr));
   if (loop->entries_ > 0) {
     // Called from inside a callback: the running calls still use the
     // object, and the last of them frees it.

@@ -61,6 +61,11 @@ class MessageLoopCore : public MessageLoop {
   static void LeaveBusy();
   // This thread's loop, or null when it has none (Current() makes one).
   static MessageLoopCore* ExistingForThread();
+  // Frees the calling thread's loop because the thread (or the library)
+  // is going: the loop is abandoned first, so it makes no system call, and
+  // later calls of Current() on the thread get an inert loop. The backend
+  // calls it at the thread's end (see WatchForThreadEnd).
+  static void EndThread();
 
  protected:
   struct Watch {
@@ -123,7 +128,6 @@ class MessageLoopCore : public MessageLoop {
 
  private:
   friend class MessageLoop;
-  struct ThreadOwner;
 
   struct TimerEntry {
     TimePoint due;
@@ -153,5 +157,8 @@ class MessageLoopCore : public MessageLoop {
 
 // The backend's loop for the calling thread (defined once per platform).
 std::unique_ptr<MessageLoopCore> NewThreadLoop();
+// Makes sure MessageLoopCore::EndThread runs when the calling thread ends
+// (defined once per platform; called whenever Current() makes a loop).
+void WatchForThreadEnd();
 
 }  // namespace platform

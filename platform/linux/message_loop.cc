@@ -70,4 +70,15 @@ class LinuxMessageLoop final : public MessageLoopCore {
 
 std::unique_ptr<MessageLoopCore> NewThreadLoop() { return std::make_unique<LinuxMessageLoop>(); }
 
+// A thread_local destructor, run with the thread's other ones: built when
+// the thread's first loop is made, it goes after every thread_local built
+// later, which still find the loop.
+void WatchForThreadEnd() {
+  struct EndsTheLoop {
+    ~EndsTheLoop() { MessageLoopCore::EndThread(); }
+  };
+  thread_local EndsTheLoop at_thread_end;
+  static_cast<void>(at_thread_end);
+}
+
 }  // namespace platform

@@ -18,6 +18,10 @@
 // the timer re-armed) once the thread is no longer busy, so one callback
 // never runs inside another.
 //
+// A thread's loop that was never shut down is freed at the thread's end
+// by the module's TLS callback, memory only (the window dies with the
+// thread), so no thread_local destructor keeps the module loaded.
+//
 // Sockets are watched with WSAEventSelect (which makes the socket
 // non-blocking) and their readiness read with WSAPoll, so a watch reports
 // what the socket is ready for now, as poll does, not only the edges that
@@ -73,6 +77,24 @@ std::mutex g_class_mutex;
 bool g_class_registered = false;         // guarded by g_class_mutex
 std::atomic<int> g_loop_windows{0};      // loops of this module with a window
 
+// The windows of the loop's class for this module instance that the
+// calling thread still has although no loop of this load exists: an
+// earlier load at the same address left them (unloaded without
+// ShutDownCurrent), and they would keep its class registered. Their
+// procedure is this load's own again, which leaves them to DefWindowProc.
+// Other threads' windows cannot be destroyed from here.
+void DestroyWindowsLeftBehind() {
+  std::vector<HWND> left;
+  HWND window = nullptr;
+  while ((window = ::FindWindowExW(HWND_MESSAGE, window, kWindowClass, nullptr)) != nullptr) {
+    if (::GetWindowThreadProcessId(window, nullptr) == ::GetCurrentThreadId() &&
+        reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(window, GWLP_HINSTANCE)) == ThisModule()) {
+      left.push_back(window);
+    }
+  }
+  for (const HWND each : left) ::DestroyWindow(each);
+}
+
 // With g_class_mutex held.
 void RegisterLoopClass() {
   if (g_class_registered) return;
@@ -86,9 +108,12 @@ void RegisterLoopClass() {
     // A class of this name for this module instance is one that an
     // earlier load of the module at the same address left behind (it was
     // unloaded without ShutDownCurrent); its procedure may be gone.
-    if (failure != HRESULT_FROM_WIN32(ERROR_CLASS_ALREADY_EXISTS) ||
-        !::UnregisterClassW(kWindowClass, ThisModule()) || ::RegisterClassExW(&wc) == 0) {
+    if (failure != HRESULT_FROM_WIN32(ERROR_CLASS_ALREADY_EXISTS)) {
       windows::RaiseHResult(failure, L"RegisterClassEx");
+    }
+    DestroyWindowsLeftBehind();
+    if (!::UnregisterClassW(kWindowClass, ThisModule()) || ::RegisterClassExW(&wc) == 0) {
+      windows::RaiseHResult(windows::LastErrorHResult(), L"RegisterClassEx");
     }
   }
   g_class_registered = true;
@@ -328,4 +353,32 @@ LRESULT CALLBACK LoopWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
 
 std::unique_ptr<MessageLoopCore> NewThreadLoop() { return std::make_unique<WindowsMessageLoop>(); }
 
+// Every thread's end reaches the TLS callback below; nothing to arrange.
+void WatchForThreadEnd() {}
+
+namespace {
+
+// The end of a thread, or the unloading of the module (for the thread that
+// unloads it), as the loader tells the module's TLS callbacks, under the
+// loader lock. Not a thread_local destructor: the C++ runtime keeps a DLL
+// that has one loaded until the thread ends, so the module could never be
+// unloaded. At process exit nothing is freed: the other threads are gone
+// and the memory goes with the process.
+void NTAPI EndThreadCallback(PVOID /*module*/, DWORD reason, PVOID reserved) {
+  const bool thread_ends = reason == DLL_THREAD_DETACH;
+  const bool unloaded = reason == DLL_PROCESS_DETACH && reserved == nullptr;
+  // No loop of the module alive: the thread's TLS need not even be read.
+  if ((thread_ends || unloaded) && g_loop_windows.load() > 0) MessageLoopCore::EndThread();
+}
+
+}  // namespace
+
 }  // namespace platform
+
+// The callback runs before the runtime's own (.CRT$XLC and later), which
+// free the thread's thread_local storage. Naming the TLS directory keeps it
+// linked in.
+extern "C" const IMAGE_TLS_DIRECTORY _tls_used;
+__attribute__((used)) static const IMAGE_TLS_DIRECTORY* const g_tls_directory = &_tls_used;
+__attribute__((used, section(".CRT$XLB"))) static PIMAGE_TLS_CALLBACK g_thread_end_callback =
+    &platform::EndThreadCallback;

@@ -336,9 +336,10 @@ TEST(WindowsMessageLoop, ShutDownCurrentLeavesNoWindowAndNoClassAndANewLoopWorks
   EXPECT_TRUE(ran);
 }
 
-// A module unloaded without ShutDownCurrent leaves its class registered;
-// loaded again at the same address, it meets that class under its own
-// instance and must replace it (the old one's procedure may be gone).
+// A module unloaded without ShutDownCurrent leaves its class registered,
+// and its window on a thread that lives on; loaded again at the same
+// address, it meets that class under its own instance and must replace it
+// (the old one's procedure may be gone).
 TEST(WindowsMessageLoop, AClassLeftBehindByAnEarlierLoadIsReplaced) {
   const HWND window = (MessageLoop::Current(), LoopWindow());
   ASSERT_NE(window, nullptr);
@@ -350,11 +351,15 @@ TEST(WindowsMessageLoop, AClassLeftBehindByAnEarlierLoadIsReplaced) {
   left_behind.hInstance = module;
   left_behind.lpszClassName = L"MarlgateMessageLoop";
   ASSERT_NE(::RegisterClassExW(&left_behind), 0);
+  const HWND left_window = ::CreateWindowExW(0, left_behind.lpszClassName, L"", 0, 0, 0, 0, 0,
+                                             HWND_MESSAGE, nullptr, module, nullptr);
+  ASSERT_NE(left_window, nullptr);
 
   bool ran = false;
   MessageLoop::Current().PostTask([&] { ran = true; });
   PumpWithoutTheLoopUntil([&] { return ran; }, 2000ms);
   EXPECT_TRUE(ran);  // the loop's own procedure got the wake
+  EXPECT_FALSE(::IsWindow(left_window));
 }
 
 TEST(WindowsMessageLoop, WatchesReportWhatASocketIsReadyFor) {
