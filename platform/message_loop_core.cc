@@ -1,6 +1,7 @@
 #include "platform/message_loop_core.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <vector>
@@ -15,14 +16,19 @@ namespace {
 // from the limits of the clock's arithmetic.
 constexpr std::chrono::hours kLongestSpan(24 * 365 * 100);
 
-// Trivially destructible, so they stay readable during the whole thread
-// exit. The thread's loop is owned through t_loop: no thread_local object
-// with a destructor holds it (on Windows the runtime would keep a library
-// with one loaded until the thread ends).
-thread_local MessageLoopCore* t_loop = nullptr;
-// Set once the thread's loop went at thread exit, and while ShutDownCurrent
-// runs: Current() then hands out the inert loop.
-thread_local bool t_loop_gone = false;
+// The slot's mark for a thread whose loop went at the thread's end: from
+// then on Current() hands out the inert loop. Never an object's address.
+MessageLoopCore* LoopGone() { return reinterpret_cast<MessageLoopCore*>(uintptr_t{1}); }
+
+// The calling thread's live loop, or null.
+MessageLoopCore* LiveLoop() {
+  MessageLoopCore* loop = ThreadLoopSlot();
+  return loop == LoopGone() ? nullptr : loop;
+}
+
+// Set while ShutDownCurrent runs: a nested call does nothing, and the
+// destructors it runs last get the inert loop from Current().
+thread_local bool t_shutting_down = false;
 // Loop callbacks running plus busy scopes held on this thread.
 thread_local int t_busy_depth = 0;
 // Ids are never reused on a thread, not even by its next loop, so that an
@@ -205,23 +211,23 @@ void MessageLoopCore::DropAll() {
 
 bool MessageLoopCore::ThreadIsBusy() { return t_busy_depth > 0; }
 
-MessageLoopCore* MessageLoopCore::ExistingForThread() { return t_loop; }
+MessageLoopCore* MessageLoopCore::ExistingForThread() { return LiveLoop(); }
 
 void MessageLoopCore::EndThread() {
-  MessageLoopCore* loop = t_loop;
+  MessageLoopCore* loop = LiveLoop();
   if (loop == nullptr) return;
   loop->Abandon();
-  // Callbacks destroyed here still reach the loop through t_loop.
+  // Callbacks destroyed here still reach the loop through the slot.
   loop->DropAll();
-  t_loop = nullptr;
-  t_loop_gone = true;
+  SetThreadLoopSlot(LoopGone());
   delete loop;
 }
 
 void MessageLoopCore::EnterBusy() { ++t_busy_depth; }
 
 void MessageLoopCore::LeaveBusy() {
-  if (--t_busy_depth == 0 && t_loop != nullptr) t_loop->BusyEnded();
+  if (--t_busy_depth != 0) return;
+  if (MessageLoopCore* loop = LiveLoop()) loop->BusyEnded();
 }
 
 // Runs one callback of the loop, with the thread marked busy. An exception
@@ -303,26 +309,27 @@ void MessageLoopCore::DrainTasks() {
 }
 
 MessageLoop& MessageLoop::Current() {
-  if (t_loop != nullptr) return *t_loop;
-  if (t_loop_gone) {
+  MessageLoopCore* slot = ThreadLoopSlot();
+  if (slot != nullptr && slot != LoopGone()) return *slot;
+  if (slot == LoopGone() || t_shutting_down) {
     static InertLoop inert;
     return inert;
   }
   std::unique_ptr<MessageLoopCore> loop = NewThreadLoop();
   WatchForThreadEnd();
-  t_loop = loop.release();
-  return *t_loop;
+  SetThreadLoopSlot(loop.get());
+  return *loop.release();
 }
 
 void MessageLoop::ShutDownCurrent() {
-  // Not on a thread without a loop, nor again from a destructor that this
-  // shutdown runs.
-  if (t_loop == nullptr || t_loop_gone) return;
-  t_loop_gone = true;
+  MessageLoopCore* current = LiveLoop();
+  if (current == nullptr || t_shutting_down) return;
+  t_shutting_down = true;
   // Callbacks destroyed here still reach the loop through Current().
-  t_loop->DropAll();
-  t_loop->ReleaseSystemResources();
-  std::unique_ptr<MessageLoopCore> loop(std::exchange(t_loop, nullptr));
+  current->DropAll();
+  current->ReleaseSystemResources();
+  SetThreadLoopSlot(nullptr);
+  std::unique_ptr<MessageLoopCore> loop(current);
   if (loop->entries_ > 0) {
     // Called from inside a callback: the running calls still use the
     // object, and the last of them frees it.
@@ -332,7 +339,7 @@ void MessageLoop::ShutDownCurrent() {
   } else {
     loop.reset();
   }
-  t_loop_gone = false;
+  t_shutting_down = false;
 }
 
 MessageLoop::BusyScope::BusyScope() { MessageLoopCore::EnterBusy(); }

@@ -160,5 +160,10 @@ std::unique_ptr<MessageLoopCore> NewThreadLoop();
 // Makes sure MessageLoopCore::EndThread runs when the calling thread ends
 // (defined once per platform; called whenever Current() makes a loop).
 void WatchForThreadEnd();
+// The calling thread's slot for its loop (defined once per platform): it
+// owns the loop it holds, and must stay readable for the whole thread exit,
+// EndThread included.
+MessageLoopCore* ThreadLoopSlot();
+void SetThreadLoopSlot(MessageLoopCore* loop);
 
 }  // namespace platform

@@ -70,6 +70,13 @@ class LinuxMessageLoop final : public MessageLoopCore {
 
 std::unique_ptr<MessageLoopCore> NewThreadLoop() { return std::make_unique<LinuxMessageLoop>(); }
 
+namespace {
+thread_local MessageLoopCore* t_loop = nullptr;
+}  // namespace
+
+MessageLoopCore* ThreadLoopSlot() { return t_loop; }
+void SetThreadLoopSlot(MessageLoopCore* loop) { t_loop = loop; }
+
 // A thread_local destructor, run with the thread's other ones: built when
 // the thread's first loop is made, it goes after every thread_local built
 // later, which still find the loop.

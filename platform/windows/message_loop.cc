@@ -358,6 +358,41 @@ void WatchForThreadEnd() {}
 
 namespace {
 
+// The thread's loop is kept in a system TLS slot, not in a thread_local:
+// the compiler's thread_local storage is emulated, and for a thread started
+// through the C runtime of this same module it is freed before the
+// loader's thread-end callbacks run, where the loop is still needed. The
+// slot is taken with the module's first loop and given back at unload.
+std::atomic<DWORD> g_loop_slot{TLS_OUT_OF_INDEXES};
+
+DWORD LoopSlot(bool take) {
+  DWORD slot = g_loop_slot.load();
+  if (slot != TLS_OUT_OF_INDEXES || !take) return slot;
+  const DWORD taken = ::TlsAlloc();
+  if (taken == TLS_OUT_OF_INDEXES || g_loop_slot.compare_exchange_strong(slot, taken)) return taken;
+  ::TlsFree(taken);  // another thread took one first; `slot` holds it now
+  return slot;
+}
+
+}  // namespace
+
+MessageLoopCore* ThreadLoopSlot() {
+  const DWORD slot = LoopSlot(false);
+  if (slot == TLS_OUT_OF_INDEXES) return nullptr;
+  return static_cast<MessageLoopCore*>(::TlsGetValue(slot));
+}
+
+void SetThreadLoopSlot(MessageLoopCore* loop) {
+  const DWORD slot = LoopSlot(loop != nullptr);
+  if (slot != TLS_OUT_OF_INDEXES) {
+    ::TlsSetValue(slot, loop);
+  } else if (loop != nullptr) {
+    Raise(kErrInternal, L"No thread slot is left for the message loop");
+  }
+}
+
+namespace {
+
 // The end of a thread, or the unloading of the module (for the thread that
 // unloads it), as the loader tells the module's TLS callbacks, under the
 // loader lock. Not a thread_local destructor: the C++ runtime keeps a DLL
@@ -365,19 +400,21 @@ namespace {
 // unloaded. At process exit nothing is freed: the other threads are gone
 // and the memory goes with the process.
 void NTAPI EndThreadCallback(PVOID /*module*/, DWORD reason, PVOID reserved) {
-  const bool thread_ends = reason == DLL_THREAD_DETACH;
-  const bool unloaded = reason == DLL_PROCESS_DETACH && reserved == nullptr;
-  // No loop of the module alive: the thread's TLS need not even be read.
-  if ((thread_ends || unloaded) && g_loop_windows.load() > 0) MessageLoopCore::EndThread();
+  if (reason == DLL_THREAD_DETACH) MessageLoopCore::EndThread();
+  if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+    MessageLoopCore::EndThread();
+    // Other threads' loops are left as they are (their memory leaks).
+    const DWORD slot = LoopSlot(false);
+    if (slot != TLS_OUT_OF_INDEXES) ::TlsFree(slot);
+  }
 }
 
 }  // namespace
 
 }  // namespace platform
 
-// The callback runs before the runtime's own (.CRT$XLC and later), which
-// free the thread's thread_local storage. Naming the TLS directory keeps it
-// linked in.
+// The callback runs before the runtime's own (.CRT$XLC and later). Naming
+// the TLS directory keeps it linked in.
 extern "C" const IMAGE_TLS_DIRECTORY _tls_used;
 __attribute__((used)) static const IMAGE_TLS_DIRECTORY* const g_tls_directory = &_tls_used;
 __attribute__((used, section(".CRT$XLB"))) static PIMAGE_TLS_CALLBACK g_thread_end_callback =
