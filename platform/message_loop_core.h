@@ -147,7 +147,6 @@ class MessageLoopCore : public MessageLoop {
   std::map<Id, Watch> watches_;
   size_t pending_work_ = 0;
   uint64_t tasks_run_ = 0;
-  Id next_id_ = 1;
   Clock::duration offset_{};
   std::optional<TimePoint> frozen_;  // set while Advance runs
   int entries_ = 0;
