@@ -15,6 +15,7 @@
 #include "component/windows/main_object.h"
 #include "component/windows/registration.h"
 #include "marlgate_travels.h"
+#include "platform/message_loop.h"
 #include "platform/windows/class_factory.h"
 #include "platform/windows/module_objects.h"
 #include "plugin/plugin_state.h"
@@ -52,12 +53,17 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
 // it (no object, class factory, enumerator or server lock: only the sinks
 // through which the plug-in's state still listens to the host), the calling
 // thread's plug-in state goes first (its subscriptions end, its error log
-// closes), and the answer is yes when that left nothing: a sink the host
-// or MSXML still holds would be called after the unload.
+// closes, its message loop is shut down), and the answer is yes when that
+// left nothing: a sink the host or MSXML still holds would be called after
+// the unload.
 STDAPI DllCanUnloadNow() {
   if (platform::windows::ModuleInUse()) return S_FALSE;
   try {
     Hub::DropThisThreadPluginState();
+    if (!component::CanUnload()) return S_FALSE;
+    // Its window and window class go too: nothing of the loop may be left
+    // for the unload (DllMain must not destroy windows).
+    platform::MessageLoop::ShutDownCurrent();
   } catch (...) {
     return S_FALSE;
   }

@@ -9,6 +9,7 @@
 #include "component/windows/com_server.h"
 #include "http/http_handler.h"
 #include "platform/error.h"
+#include "platform/message_loop.h"
 #include "platform/variant.h"
 #include "platform/windows/com_error.h"
 #include "platform/windows/com_wrapper.h"
@@ -94,6 +95,7 @@ HRESULT STDMETHODCALLTYPE HttpHandlerObject::Invoke(DISPID member, REFIID iid, L
 HRESULT STDMETHODCALLTYPE HttpHandlerObject::get_isRunning(VARIANT_BOOL* value) {
   if (value == nullptr) return E_POINTER;
   try {
+    platform::MessageLoop::BusyScope busy;
     *value = handler_->isRunning() ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
   } catch (...) {
@@ -103,6 +105,7 @@ HRESULT STDMETHODCALLTYPE HttpHandlerObject::get_isRunning(VARIANT_BOOL* value) 
 
 HRESULT STDMETHODCALLTYPE HttpHandlerObject::Abort() {
   try {
+    platform::MessageLoop::BusyScope busy;
     handler_->Abort();
     return S_OK;
   } catch (...) {
@@ -117,6 +120,7 @@ HRESULT STDMETHODCALLTYPE HttpHandlerObject::PostRequest(BSTR* URL, BSTR* Mode, 
                                                          LONG* msTimeOut) {
   if (URL == nullptr || Mode == nullptr) return E_POINTER;
   try {
+    platform::MessageLoop::BusyScope busy;
     const std::wstring url = *URL ? std::wstring(*URL, ::SysStringLen(*URL)) : std::wstring();
     const std::wstring mode = *Mode ? std::wstring(*Mode, ::SysStringLen(*Mode)) : std::wstring();
     const int32_t time_out = msTimeOut != nullptr ? static_cast<int32_t>(*msTimeOut)
@@ -184,6 +188,7 @@ HRESULT HttpHandlerObject::InvokePostRequest(DISPPARAMS* params, UINT* bad_argum
 
 HRESULT STDMETHODCALLTYPE HttpHandlerObject::ReadyStateChange() {
   try {
+    platform::MessageLoop::BusyScope busy;
     handler_->ReadyStateChange();
     return S_OK;
   } catch (...) {

@@ -1,6 +1,7 @@
 #include "component/windows/main_object.h"
 
 #include "component/windows/host_adapters.h"
+#include "platform/message_loop.h"
 #include "platform/windows/com_error.h"
 #include "plugin/main.h"
 
@@ -12,7 +13,9 @@ MainObject::~MainObject() = default;
 
 HRESULT STDMETHODCALLTYPE MainObject::Initialize(IHostSite* site) {
   try {
-    // Held for the call: a host may release this object inside it.
+    // Held for the call: a host may release this object inside it. The
+    // plug-in's queued work waits until the call is over.
+    platform::MessageLoop::BusyScope busy;
     std::shared_ptr<Main> main = main_;
     main->Initialize(AdaptSite(site));
     return S_OK;
@@ -23,6 +26,7 @@ HRESULT STDMETHODCALLTYPE MainObject::Initialize(IHostSite* site) {
 
 HRESULT STDMETHODCALLTYPE MainObject::Terminate() {
   try {
+    platform::MessageLoop::BusyScope busy;
     std::shared_ptr<Main> main = main_;
     main->Terminate();
     return S_OK;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <utility>
 
+#include "platform/message_loop.h"
 #include "platform/windows/com_object.h"
 #include "platform/windows/module_objects.h"
 
@@ -20,9 +21,10 @@ namespace platform::windows {
 // `events` it stands for. It has no type information (GetIDsOfNames fails):
 // callers invoke by dispatch id. The handler must not raise; if it does, the
 // exception stops here and Invoke answers E_UNEXPECTED, so no exception
-// crosses into the caller. After Detach the handler is gone and Invoke does
-// nothing, so the sink's owner may go before the sink does. It counts as
-// one of the module's sinks (module_objects.h).
+// crosses into the caller. While the handler runs, the module's message
+// loop is busy (MessageLoop::BusyScope). After Detach the handler is gone
+// and Invoke does nothing, so the sink's owner may go before the sink does.
+// It counts as one of the module's sinks (module_objects.h).
 class DispatchSink final : public ComObject<IDispatch> {
  public:
   using Handler = std::function<HRESULT(DISPID member, DISPPARAMS* params)>;
@@ -51,9 +53,11 @@ class DispatchSink final : public ComObject<IDispatch> {
     if (result != nullptr) ::VariantInit(result);
     if (!handler_) return S_OK;
     // The handler may detach this sink (and so destroy itself) while it
-    // runs: it is called from a copy.
+    // runs: it is called from a copy. Work the module's loop has queued
+    // waits until the handler is over, whoever pumps messages inside it.
     Handler handler = handler_;
     try {
+      MessageLoop::BusyScope busy;
       return handler(member, params);
     } catch (...) {
       return E_UNEXPECTED;
