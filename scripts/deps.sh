@@ -7,7 +7,7 @@ groups=("$@")
 [ ${#groups[@]} -eq 0 ] && groups=(build)
 
 packages=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev libpugixml-dev
-          libsqlite3-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev
+          libsqlite3-dev libboost-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev
           libncurses-dev libgtest-dev libgmock-dev)
 for g in "${groups[@]}"; do
   case "$g" in

@@ -13,9 +13,9 @@ cmake --build build >&2
 
 bin=build/bin
 db=build/demo-world.db
-if [ ! -f "$db" ]; then
-  "$bin/marlgate-travel-service" import --db "$db" data/demo-world >&2
-fi
+# Imported every time (it takes a moment): a database written by an older
+# import may be one the service no longer reads.
+"$bin/marlgate-travel-service" import --db "$db" data/demo-world >&2
 
 work=$(mktemp -d)
 service_pid=""

@@ -2,6 +2,8 @@
 
 #include "service/utf8_text.h"
 
+#include <algorithm>
+
 namespace service {
 
 namespace {
@@ -12,6 +14,12 @@ void AppendCharacterReference(std::string& out, char32_t code_point) {
   out += "&#";
   out += std::to_string(static_cast<unsigned long>(code_point));
   out += ';';
+}
+
+// Printable ASCII that stands for itself in an attribute value.
+bool IsPlain(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte >= 0x20 && byte < 0x7F && c != '&' && c != '<' && c != '>' && c != '"';
 }
 
 }  // namespace
@@ -39,6 +47,12 @@ std::string EscapeAttribute(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 16);
   for (std::size_t pos = 0; pos < text.size();) {
+    // Runs of plain text are copied whole; names are mostly that.
+    const std::size_t plain_end = std::find_if_not(text.begin() + pos, text.end(), IsPlain) -
+                                  text.begin();
+    out.append(text.substr(pos, plain_end - pos));
+    pos = plain_end;
+    if (pos >= text.size()) break;
     const char32_t c = NextCodePoint(text, pos);
     switch (c) {
       case '&': out += "&amp;"; break;

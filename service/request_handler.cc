@@ -4,7 +4,6 @@
 
 #include "service/form_decoder.h"
 #include "service/reply_writer.h"
-#include "service/search_query.h"
 #include "service/utf8_text.h"
 
 namespace service {
@@ -78,19 +77,18 @@ void RequestHandler::Answer(std::string_view action, std::string_view value,
     return;
   }
 
+  StorePool::Lease store = stores_.Acquire();
   if (search) {
-    const std::vector<std::string> words = SplitSearchWords(text);
-    if (words.size() > kMaxSearchWords) {
+    if (store->SearchWords(text).size() > kMaxSearchWords) {
       Fail(handled, "Use at most " + std::to_string(kMaxSearchWords) + " search words.");
       return;
     }
-    const std::vector<std::string> names = stores_.Acquire()->Search(text, result_limit_);
+    const std::vector<std::string> names = store->Search(text, result_limit_);
     handled.kind = "search";
     handled.reply = ReplyWriter("search").Attribute("results", JoinTerminated(names)).Finish();
     return;
   }
 
-  StorePool::Lease store = stores_.Acquire();
   const std::optional<PlaceDetails> place = store->FindPlace(text);
   if (!place) {
     Fail(handled, "There is no destination named " + Quoted(text) +

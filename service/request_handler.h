@@ -32,6 +32,7 @@ class RequestHandler {
   HandledRequest Handle(std::string_view body) const noexcept;
 
   // More search words than this are refused: each one costs an index scan.
+  // Words are counted as the name index splits them (WorldStore::SearchWords).
   static constexpr std::size_t kMaxSearchWords = 8;
 
  private:

@@ -12,20 +12,28 @@ namespace {
 
 constexpr std::size_t kLoggedValueLength = 100;
 
+void AppendByte(std::string& line, unsigned char byte) {
+  char escaped[8];
+  std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+  line += escaped;
+}
+
+// Control characters and bytes that are not UTF-8 are written as the bytes
+// they are, so that no line can move a terminal's cursor or split itself.
 void AppendQuoted(std::string& line, std::string_view text) {
   line += '"';
   const std::string shortened = Shorten(text, kLoggedValueLength);
-  for (const char c : shortened) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
+  const std::string_view view(shortened);
+  for (std::size_t pos = 0; pos < view.size();) {
+    const std::size_t start = pos;
+    const char32_t code_point = NextCodePoint(view, pos);
+    if (code_point == '"' || code_point == '\\') {
       line += '\\';
-      line += c;
-    } else if (byte < 0x20 || byte == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      line += escaped;
+      line += static_cast<char>(code_point);
+    } else if (code_point == kBadCodePoint || IsControl(code_point)) {
+      for (std::size_t i = start; i < pos; ++i) AppendByte(line, static_cast<unsigned char>(view[i]));
     } else {
-      line += c;
+      line.append(view.substr(start, pos - start));
     }
   }
   line += '"';
@@ -46,6 +54,12 @@ std::string Timestamp() {
 }
 
 }  // namespace
+
+RequestLog::RequestLog(int fd, std::size_t max_queued_bytes)
+    : writer_(fd, max_queued_bytes, [](std::uint64_t dropped) {
+        return Timestamp() + " " + std::to_string(dropped) +
+               " log lines dropped: the log's reader fell behind\n";
+      }) {}
 
 void RequestLog::Write(std::string_view action, std::string_view value, int status,
                        std::string_view kind, std::optional<std::chrono::nanoseconds> taken) {
@@ -72,9 +86,15 @@ void RequestLog::Write(std::string_view action, std::string_view value, int stat
     line += '-';
   }
   line += '\n';
-  const std::lock_guard lock(mutex_);
-  out_.write(line.data(), static_cast<std::streamsize>(line.size()));
-  out_.flush();
+  writer_.Write(std::move(line));
+}
+
+void RequestLog::Note(std::string_view text) {
+  std::string line = Timestamp();
+  line += ' ';
+  line += text;
+  line += '\n';
+  writer_.Write(std::move(line));
 }
 
 }  // namespace service

@@ -1,6 +1,7 @@
 #include "service/route_text.h"
 
-#include <cstdio>
+#include <charconv>
+#include <system_error>
 
 namespace service {
 
@@ -33,9 +34,17 @@ std::string LinkStep(LinkKind kind, std::string_view label, std::optional<double
   step += " to ";
   step += destination;
   if (km) {
-    char distance[64];
-    std::snprintf(distance, sizeof distance, " (%.1f km)", *km);
-    step += distance;
+    // Room for the largest double written out in full. Zero is written
+    // without a sign, whatever sign the data file gave it.
+    char distance[400];
+    const double value = *km == 0 ? 0.0 : *km;
+    const auto [end, error] =
+        std::to_chars(distance, distance + sizeof distance, value, std::chars_format::fixed, 1);
+    if (error == std::errc()) {
+      step += " (";
+      step.append(distance, end);
+      step += " km)";
+    }
   }
   return step;
 }

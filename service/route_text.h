@@ -17,7 +17,8 @@ std::string StartStep(std::string_view town);
 
 // `label` is written without an article ("north road"); empty means the
 // kind's own word ("road", "path", "ferry", "portal", "passage"). The
-// distance is added, to one decimal, when the link has one.
+// distance is added, to one decimal and written out in full however large,
+// when the link has one.
 std::string LinkStep(LinkKind kind, std::string_view label, std::optional<double> km,
                      std::string_view destination);
 

@@ -8,19 +8,6 @@ namespace {
 
 constexpr std::string_view kBlanks = " \t\r\n\f\v";
 
-// Letters and digits as the name index splits words: ASCII letters and
-// digits, and (simplified) any character outside ASCII.
-bool HasWordCharacter(std::string_view word) {
-  for (const char c : word) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x80 || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ||
-        (c >= 'A' && c <= 'Z')) {
-      return true;
-    }
-  }
-  return false;
-}
-
 void AppendQuoted(std::string& expression, std::string_view text) {
   expression += '"';
   for (const char c : text) {
@@ -45,21 +32,6 @@ std::string NormalizeSearchText(std::string_view text) {
     pos = end;
   }
   return FoldCase(normalized);
-}
-
-std::vector<std::string> SplitSearchWords(std::string_view text) {
-  std::vector<std::string> words;
-  std::size_t pos = 0;
-  while (true) {
-    const std::size_t start = text.find_first_not_of(kBlanks, pos);
-    if (start == std::string_view::npos) break;
-    std::size_t end = text.find_first_of(kBlanks, start);
-    if (end == std::string_view::npos) end = text.size();
-    const std::string_view word = text.substr(start, end - start);
-    if (HasWordCharacter(word)) words.emplace_back(word);
-    pos = end;
-  }
-  return words;
 }
 
 std::string BuildMatchExpression(const std::vector<std::string>& words) {

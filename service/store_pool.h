@@ -11,7 +11,7 @@
 
 namespace service {
 
-// A fixed set of WorldStore connections shared by the service's worker
+// A fixed set of WorldStore connections shared by the service's event-loop
 // threads: each request leases one for its duration. All connections are
 // opened up front, so every one reads the same snapshot of the file.
 // Thread-safe.

@@ -25,7 +25,15 @@ namespace service {
 // folded case (utf8_text.h), unique (the importer sees to it); its index
 // finds a destination by its exact name in any letter case and lists the
 // names that start with a search text in alphabetical order.
-inline constexpr std::string_view kStoreSchemaVersion = "1";
+//
+// Version 2 folds letter case in every script (version 1 folded only Latin,
+// Greek and Cyrillic in part), so a version 1 file's keys would miss names.
+inline constexpr std::string_view kStoreSchemaVersion = "2";
+
+// The name index's tokenizer and its arguments, as in place_names below;
+// search texts are split by the same tokenizer (search_tokenizer.h).
+inline constexpr char kNameTokenizer[] = "unicode61";
+inline constexpr const char* kNameTokenizerArguments[2] = {"remove_diacritics", "2"};
 
 inline constexpr std::string_view kStoreSchema = R"sql(
 CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;

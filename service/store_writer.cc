@@ -5,9 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <random>
 #include <string>
 #include <system_error>
 
+#include "service/import_lock.h"
 #include "service/sqlite_handle.h"
 #include "service/store_schema.h"
 #include "service/utf8_text.h"
@@ -132,14 +136,36 @@ void Build(const World& world, const std::vector<RouteEntry>& routes,
       "COMMIT; ANALYZE; VACUUM;");
 }
 
+// A new, empty file beside `path` under a name no other import uses:
+// "<path>.importing-<pid>-<random>". Created with the usual permissions.
+std::filesystem::path CreateBuildFile(const std::filesystem::path& path) {
+  std::random_device seed;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char suffix[48];
+    std::snprintf(suffix, sizeof suffix, ".importing-%ld-%08x", static_cast<long>(::getpid()),
+                  static_cast<unsigned>(seed()));
+    std::filesystem::path building = path;
+    building += suffix;
+    const int fd = ::open(building.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      return building;
+    }
+    if (errno != EEXIST) {
+      const std::error_code error(errno, std::generic_category());
+      throw StoreError("cannot create " + building.string() + ": " + error.message());
+    }
+  }
+  throw StoreError("cannot find a free temporary name beside " + path.string());
+}
+
 }  // namespace
 
 void WriteWorldDatabase(const World& world, const std::vector<RouteEntry>& routes,
-                        const std::filesystem::path& path) {
-  std::filesystem::path building = path;
-  building += ".importing";
+                        const std::filesystem::path& path, const std::function<void()>& on_wait) {
+  const ImportLock lock(path, on_wait);
+  const std::filesystem::path building = CreateBuildFile(path);
   std::error_code ignored;
-  std::filesystem::remove(building, ignored);
   try {
     Build(world, routes, building);
     SyncFile(building);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <vector>
 
 #include "service/route_planner.h"
@@ -10,11 +11,14 @@ namespace service {
 
 // Writes `world` and its route forest as a new database at `path`.
 //
-// The database is built beside `path` under a temporary name and renamed
-// over `path` only when complete and flushed to disk, so a failed import
-// leaves any earlier database untouched, and a service still reading the
-// earlier file keeps reading it until restarted. Throws StoreError.
+// The database is built beside `path` under a temporary name of its own and
+// renamed over `path` only when complete and flushed to disk, so a failed
+// import leaves any earlier database untouched, and a service still reading
+// the earlier file keeps reading it until restarted. Imports into the same
+// `path` take turns (import_lock.h): `on_wait` is called when this one has to
+// wait for another. Throws StoreError.
 void WriteWorldDatabase(const World& world, const std::vector<RouteEntry>& routes,
-                        const std::filesystem::path& path);
+                        const std::filesystem::path& path,
+                        const std::function<void()>& on_wait = {});
 
 }  // namespace service

@@ -1,130 +1,255 @@
 #include "service/travel_server.h"
 
-#include <httplib.h>
+#include <signal.h>
 
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <vector>
 
-#include "service/reply_writer.h"
+#include "service/http_connection.h"
+#include "service/router.h"
 
 namespace service {
 
+namespace asio = boost::asio;
+using tcp = asio::ip::tcp;
+
 namespace {
 
-constexpr char kReplyType[] = "text/xml; charset=utf-8";
+// Connections refused at the cap are answered one by one while they linger;
+// beyond this many at once, the next are closed unanswered.
+constexpr std::size_t kMaxRefusing = 64;
+// After accept fails (no descriptors left), the next try waits this long.
+constexpr std::chrono::milliseconds kAcceptRetry{100};
 
-// What the log line of the request in progress on this worker needs. A
-// request is handled from routing to logging on one worker thread, so the
-// record is per thread; it is cleared after each line, so a request that
-// fails before routing is logged without the previous request's data.
-struct RequestRecord {
-  std::optional<std::chrono::steady_clock::time_point> start;
-  std::string action;
-  std::string value;
-  std::string kind;
+// One event loop and the thread that runs it.
+struct Loop {
+  asio::io_context io{1};
+  std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work;
 };
-
-thread_local RequestRecord current_request;
-
-std::string ErrorReplyForStatus(int status, std::size_t max_body_bytes) {
-  std::string reason;
-  switch (status) {
-    case 404:
-      reason = std::string("Nothing is served here; the plug-in posts to ") + kTravelPath + ".";
-      break;
-    case 413:
-      reason = "The request is larger than " + std::to_string(max_body_bytes) +
-               " bytes; search with fewer words.";
-      break;
-    case 500:
-      reason = "The travel service failed; try again later.";
-      break;
-    default:
-      reason = "The request could not be read (HTTP status " + std::to_string(status) +
-               "). Update the plug-in.";
-  }
-  return ReplyWriter("error").Attribute("reason", reason).Finish();
-}
 
 }  // namespace
 
+// The first loop also accepts, catches the signals and stops; everything of
+// the server itself happens there. Connections are handed to the loops in
+// turn and stay on theirs.
+class TravelServer::Impl {
+ public:
+  Impl(const RequestHandler& handler, RequestLog& log, ServerOptions options)
+      : options_(std::move(options)),
+        log_(log),
+        loops_(MakeLoops(options_.threads)),
+        main_(loops_.front()->io),
+        acceptor_(main_),
+        signals_(main_),
+        accept_retry_(main_),
+        context_{options_, router_, log_, stopping_, [this](bool served) { Closed(served); }} {
+    router_.Add(Route{"POST", kTravelPath, "text/xml; charset=utf-8",
+                      [&handler](std::string_view body) { return handler.Handle(body); }});
+  }
+
+  int Bind() {
+    try {
+      tcp::resolver resolver(main_);
+      const auto endpoints =
+          resolver.resolve(options_.host, std::to_string(options_.port),
+                           tcp::resolver::passive | tcp::resolver::numeric_service);
+      const tcp::endpoint endpoint = endpoints.begin()->endpoint();
+      acceptor_.open(endpoint.protocol());
+      acceptor_.set_option(tcp::acceptor::reuse_address(true));
+      acceptor_.bind(endpoint);
+      acceptor_.listen(asio::socket_base::max_listen_connections);
+      if (options_.stop_on_signals) {
+        signals_.add(SIGINT);
+        signals_.add(SIGTERM);
+        WaitForSignal();
+      }
+      return acceptor_.local_endpoint().port();
+    } catch (const std::exception& error) {
+      throw std::runtime_error("cannot listen on " + options_.host + " port " +
+                               std::to_string(options_.port) + ": " + error.what());
+    }
+  }
+
+  bool Run() {
+    if (!acceptor_.is_open()) return false;
+    for (auto& loop : loops_) loop->work.emplace(loop->io.get_executor());
+    asio::post(main_, [this] { Accept(); });
+    std::vector<std::thread> threads;
+    for (std::size_t i = 1; i < loops_.size(); ++i) {
+      threads.emplace_back([this, i] { RunLoop(loops_[i]->io); });
+    }
+    RunLoop(main_);
+    for (std::thread& thread : threads) thread.join();
+    return true;
+  }
+
+  void Stop() {
+    asio::post(main_, [this] { BeginStop(); });
+  }
+
+ private:
+  static std::vector<std::unique_ptr<Loop>> MakeLoops(std::size_t count) {
+    std::vector<std::unique_ptr<Loop>> loops;
+    for (std::size_t i = 0; i < std::max<std::size_t>(count, 1); ++i) {
+      loops.push_back(std::make_unique<Loop>());
+    }
+    return loops;
+  }
+
+  // No exception leaves a handler into the loop: one that would is logged and
+  // the loop goes on (the connection it came from ends).
+  void RunLoop(asio::io_context& io) {
+    while (true) {
+      try {
+        io.run();
+        return;
+      } catch (const std::exception& error) {
+        log_.Note(std::string("a connection failed: ") + error.what());
+      } catch (...) {
+        log_.Note("a connection failed");
+      }
+    }
+  }
+
+  void WaitForSignal() {
+    signals_.async_wait([this](boost::system::error_code error, int signal_number) {
+      if (error) return;
+      if (!stopping_) {
+        log_.Note("stopping on signal " + std::to_string(signal_number));
+        // Listen for a second one first: stopping may be done at once.
+        WaitForSignal();
+        BeginStop();
+        return;
+      }
+      // A second signal ends the process at once: its default action.
+      boost::system::error_code ignored;
+      signals_.clear(ignored);
+      ::signal(signal_number, SIG_DFL);
+      ::raise(signal_number);
+    });
+  }
+
+  asio::io_context& NextLoop() {
+    asio::io_context& io = loops_[next_loop_]->io;
+    next_loop_ = (next_loop_ + 1) % loops_.size();
+    return io;
+  }
+
+  void Accept() {
+    if (stopping_) return;
+    acceptor_.async_accept(NextLoop(), [this](boost::system::error_code error, tcp::socket socket) {
+      OnAccept(error, std::move(socket));
+    });
+  }
+
+  void OnAccept(boost::system::error_code error, tcp::socket socket) {
+    if (!error) {
+      Admit(std::move(socket));
+      Accept();
+      return;
+    }
+    if (error == asio::error::operation_aborted || stopping_) return;
+    // Out of descriptors, most likely: try again shortly instead of spinning.
+    log_.Note("cannot accept a connection: " + error.message());
+    accept_retry_.expires_after(kAcceptRetry);
+    accept_retry_.async_wait([this](boost::system::error_code wait_error) {
+      if (!wait_error) Accept();
+    });
+  }
+
+  // On the main loop.
+  void Admit(tcp::socket socket) {
+    boost::system::error_code ignored;
+    // Without it, a keep-alive reply waits for the client's delayed ACK.
+    socket.set_option(tcp::no_delay(true), ignored);
+    const bool served = open_ < options_.max_connections;
+    if (!served && refusing_ >= kMaxRefusing) return;  // closed unanswered
+    ++(served ? open_ : refusing_);
+    auto connection = std::make_shared<HttpConnection>(std::move(socket), context_, served);
+    // The connection's first step runs on its own loop.
+    asio::post(connection->Executor(), [connection, served] {
+      if (served) {
+        connection->Serve();
+      } else {
+        connection->RefuseBusy();
+      }
+    });
+  }
+
+  // Any loop (a connection's destructor).
+  void Closed(bool served) {
+    --(served ? open_ : refusing_);
+    if (stopping_) asio::post(main_, [this] { MaybeFinish(); });
+  }
+
+  // On the main loop.
+  void BeginStop() {
+    if (stopping_) return;
+    stopping_ = true;
+    boost::system::error_code error;
+    if (acceptor_.is_open()) {
+      // Connections the system completed already are answered, not reset.
+      acceptor_.non_blocking(true, error);
+      while (!error) {
+        tcp::socket socket(NextLoop());
+        acceptor_.accept(socket, error);
+        if (!error) Admit(std::move(socket));
+      }
+      acceptor_.close(error);
+    }
+    accept_retry_.cancel();
+    MaybeFinish();
+  }
+
+  // On the main loop: once stopping and every connection has ended, nothing
+  // keeps the loops going.
+  void MaybeFinish() {
+    if (!stopping_ || finished_ || open_ > 0 || refusing_ > 0) return;
+    finished_ = true;
+    boost::system::error_code ignored;
+    signals_.cancel(ignored);
+    signals_.clear(ignored);
+    for (auto& loop : loops_) loop->work.reset();
+  }
+
+  const ServerOptions options_;
+  RequestLog& log_;
+  std::vector<std::unique_ptr<Loop>> loops_;
+  asio::io_context& main_;
+  tcp::acceptor acceptor_;
+  asio::signal_set signals_;
+  asio::steady_timer accept_retry_;
+  std::size_t next_loop_ = 0;
+  Router router_;
+  std::atomic<bool> stopping_{false};
+  std::atomic<std::size_t> open_{0};
+  std::atomic<std::size_t> refusing_{0};
+  bool finished_ = false;
+  ConnectionContext context_;
+};
+
 TravelServer::TravelServer(const RequestHandler& handler, RequestLog& log, ServerOptions options)
-    : handler_(handler),
-      log_(log),
-      options_(std::move(options)),
-      server_(std::make_unique<httplib::Server>()) {
-  Configure();
-}
+    : impl_(std::make_unique<Impl>(handler, log, std::move(options))) {}
 
 TravelServer::~TravelServer() = default;
 
-void TravelServer::Configure() {
-  httplib::Server& server = *server_;
-  const std::size_t threads = options_.threads == 0 ? 1 : options_.threads;
-  server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-  // Without it, a keep-alive reply waits for the client's delayed ACK.
-  server.set_tcp_nodelay(true);
-  server.set_read_timeout(options_.read_timeout.count(), 0);
-  server.set_write_timeout(options_.write_timeout.count(), 0);
-  server.set_keep_alive_timeout(options_.keep_alive_timeout.count());
-  server.set_keep_alive_max_count(options_.keep_alive_max_requests);
-  server.set_payload_max_length(options_.max_body_bytes);
+int TravelServer::Bind() { return impl_->Bind(); }
 
-  server.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
-    current_request = RequestRecord{};
-    current_request.start = std::chrono::steady_clock::now();
-    return httplib::Server::HandlerResponse::Unhandled;
-  });
+bool TravelServer::Run() { return impl_->Run(); }
 
-  server.Post(kTravelPath, [this](const httplib::Request& request, httplib::Response& response) {
-    HandledRequest handled = handler_.Handle(request.body);
-    current_request.action = std::move(handled.action);
-    current_request.value = std::move(handled.value);
-    current_request.kind = std::move(handled.kind);
-    response.status = handled.status;
-    response.set_content(std::move(handled.reply), kReplyType);
-  });
-
-  // Refusals made by the HTTP layer itself (unknown path, body too large,
-  // unreadable request) still get a reply document the plug-in can show.
-  const std::size_t max_body_bytes = options_.max_body_bytes;
-  server.set_error_handler(httplib::Server::HandlerWithResponse(
-      [max_body_bytes](const httplib::Request&, httplib::Response& response) {
-        if (!response.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
-        current_request.kind = "error";
-        response.set_content(ErrorReplyForStatus(response.status, max_body_bytes), kReplyType);
-        return httplib::Server::HandlerResponse::Handled;
-      }));
-
-  server.set_exception_handler(
-      [](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
-        response.status = 500;
-        response.body.clear();
-      });
-
-  server.set_logger([this](const httplib::Request&, const httplib::Response& response) {
-    std::optional<std::chrono::nanoseconds> taken;
-    if (current_request.start) taken = std::chrono::steady_clock::now() - *current_request.start;
-    log_.Write(current_request.action, current_request.value, response.status,
-               current_request.kind, taken);
-    current_request = RequestRecord{};
-  });
-}
-
-int TravelServer::Bind() {
-  if (options_.port == 0) {
-    const int port = server_->bind_to_any_port(options_.host);
-    if (port > 0) return port;
-  } else if (server_->bind_to_port(options_.host, options_.port)) {
-    return options_.port;
-  }
-  throw std::runtime_error("cannot listen on " + options_.host + " port " +
-                           std::to_string(options_.port));
-}
-
-bool TravelServer::Run() { return server_->listen_after_bind(); }
-
-void TravelServer::Stop() { server_->stop(); }
+void TravelServer::Stop() { impl_->Stop(); }
 
 }  // namespace service

@@ -1,43 +1,35 @@
 #pragma once
 
-#include <chrono>
-#include <cstddef>
 #include <memory>
-#include <string>
 
 #include "service/request_handler.h"
 #include "service/request_log.h"
-
-namespace httplib {
-class Server;
-}
+#include "service/server_options.h"
 
 namespace service {
 
 // The path the plug-in posts to.
 inline constexpr char kTravelPath[] = "/marlgate_travels/travel.php";
 
-struct ServerOptions {
-  std::string host = "127.0.0.1";
-  int port = 0;  // 0: any free port
-  // Worker threads. A keep-alive connection holds its worker until it closes
-  // or idles out, so this is also the number of connections served at once.
-  std::size_t threads = 8;
-  std::chrono::seconds read_timeout{5};
-  std::chrono::seconds write_timeout{5};
-  std::chrono::seconds keep_alive_timeout{2};
-  std::size_t keep_alive_max_requests = 1000;
-  // Larger bodies are refused with 413 and an error reply, unread.
-  std::size_t max_body_bytes = 8192;
-};
-
 // The HTTP face of the service: POST kTravelPath with the plug-in's form
-// body, answered by a RequestHandler; every other path gets 404. Every reply,
-// the refusals included, is an XML reply document, and every request writes
-// one line to the log.
+// body, answered by a RequestHandler; every other path or method gets 404.
+// Every reply, the refusals included, is an XML reply document, and every
+// request writes one line to the log.
 //
-// Lifecycle: construct, Bind (from then on clients may connect), Run on one
-// thread until Stop is called from any thread (or a signal watcher).
+// Event-driven (Boost.Beast on Asio): ServerOptions::threads event loops,
+// each on its own thread, read and write their connections without blocking
+// and answer a request once it has arrived whole. So a slow or idle client
+// costs a socket, bounded by the limits of ServerOptions, never a thread.
+//
+// Lifecycle: construct, Bind (from then on clients may connect, and with
+// stop_on_signals the signals are caught), Run on one thread until stopped,
+// then destroy (after Run has returned, or without Run ever called).
+// Stopping (Stop, or the first SIGINT/SIGTERM): no new connection is
+// accepted (those the system had already completed are still answered);
+// requests being read or answered are finished, their replies carry
+// "Connection: close"; idle keep-alive connections end within their idle
+// limit; slow clients are cut at their deadline. Run returns once every
+// connection has ended.
 class TravelServer {
  public:
   TravelServer(const RequestHandler& handler, RequestLog& log, ServerOptions options);
@@ -49,20 +41,17 @@ class TravelServer {
   // std::runtime_error when the address cannot be bound.
   int Bind();
 
-  // Serves until Stop; returns once the workers have finished. Returns false
-  // when serving could not start.
+  // Serves until stopped and every connection has ended. Returns false when
+  // serving could not start (Bind was not called or failed).
   bool Run();
 
-  // Thread-safe; Run then returns after the requests in progress.
+  // Thread-safe, at any time (before Run too: Run then only finishes what is
+  // there). Returns at once; Run returns when stopping is done.
   void Stop();
 
  private:
-  void Configure();
-
-  const RequestHandler& handler_;
-  RequestLog& log_;
-  ServerOptions options_;
-  std::unique_ptr<httplib::Server> server_;
+  class Impl;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace service

@@ -1,5 +1,10 @@
 #include "service/utf8_text.h"
 
+#include <locale.h>
+#include <wctype.h>
+
+#include <stdexcept>
+
 namespace service {
 
 char32_t NextCodePoint(std::string_view text, std::size_t& pos) {
@@ -92,31 +97,43 @@ bool HasControl(std::string_view text) {
   return false;
 }
 
+bool HasNonCharacter(std::string_view text) {
+  for (std::size_t pos = 0; pos < text.size();) {
+    const char32_t code_point = NextCodePoint(text, pos);
+    if (code_point == 0xFFFE || code_point == 0xFFFF) return true;
+  }
+  return false;
+}
+
 namespace {
 
-char32_t FoldCodePoint(char32_t c) {
-  const bool even = c % 2 == 0;
-  if (c >= 'A' && c <= 'Z') return c + 0x20;
-  if (c < 0xC0) return c;
-  if (c <= 0xDE) return c == 0xD7 ? c : c + 0x20;
-  if ((c >= 0x100 && c <= 0x12F) || (c >= 0x132 && c <= 0x137) ||
-      (c >= 0x14A && c <= 0x177)) {
-    return even ? c + 1 : c;
-  }
-  if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) {
-    return even ? c : c + 1;
-  }
-  if (c == 0x178) return 0xFF;
-  if (c >= 0x391 && c <= 0x3A9) return c == 0x3A2 ? c : c + 0x20;
-  if (c >= 0x400 && c <= 0x40F) return c + 0x50;
-  if (c >= 0x410 && c <= 0x42F) return c + 0x20;
-  if (c == 0x1E9E) return 0xDF;
-  return c;
+// Unicode's case mappings as the C library holds them, independent of the
+// process's own locale. glibc has C.UTF-8 built in.
+locale_t CaseMappings() {
+  static const locale_t mappings = [] {
+    const locale_t loaded = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    if (loaded == static_cast<locale_t>(nullptr)) {
+      throw std::runtime_error("the C.UTF-8 locale's case mappings are not available");
+    }
+    return loaded;
+  }();
+  return mappings;
+}
+
+// Lower case of the upper case: so the final sigma meets the sigma, and the
+// micro sign, long s and the Greek symbol variants meet their letters. The
+// dotless i keeps its own letter (its upper case is the Latin I).
+char32_t FoldCodePoint(char32_t c, locale_t mappings) {
+  if (c < 0x80) return c >= 'A' && c <= 'Z' ? c + 0x20 : c;
+  if (c == 0x131) return c;
+  const auto upper = static_cast<char32_t>(towupper_l(static_cast<wint_t>(c), mappings));
+  return static_cast<char32_t>(towlower_l(static_cast<wint_t>(upper), mappings));
 }
 
 }  // namespace
 
 std::string FoldCase(std::string_view text) {
+  const locale_t mappings = CaseMappings();
   std::string folded;
   folded.reserve(text.size());
   for (std::size_t pos = 0; pos < text.size();) {
@@ -125,7 +142,7 @@ std::string FoldCase(std::string_view text) {
     if (code_point == kBadCodePoint) {
       folded += text[start];
     } else {
-      AppendUtf8(folded, FoldCodePoint(code_point));
+      AppendUtf8(folded, FoldCodePoint(code_point, mappings));
     }
   }
   return folded;

@@ -26,9 +26,16 @@ std::size_t CodePointCount(std::string_view text);
 bool IsControl(char32_t code_point);
 bool HasControl(std::string_view text);
 
+// U+FFFE or U+FFFF: XML cannot carry them in any form, so a reply would show
+// another character (reply_writer.h).
+bool HasNonCharacter(std::string_view text);
+
 // Case folding for name comparison: "any letter case" means that two names
-// that differ only in the case of Latin, Greek or Cyrillic letters are the
-// same name. Other characters are kept as they are. Invalid bytes are kept.
+// that differ only in letter case are the same name, in any script Unicode
+// gives case to ("Ạn Hill" and "ạn hill", "ΟΔΟΣ" and "οδος"). Other
+// characters are kept as they are. Invalid bytes are kept. Uses the C
+// library's Unicode tables (C.UTF-8); throws std::runtime_error when they
+// cannot be loaded.
 std::string FoldCase(std::string_view text);
 
 // The text without leading and trailing ASCII white space.

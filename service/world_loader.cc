@@ -57,7 +57,18 @@ std::string Quoted(std::string_view text) {
   return "\"" + Shorten(text, 60) + "\"";
 }
 
+// The file's text; nullopt when there is no such file. Anything that is not a
+// regular file (a folder, a pipe, a device) is refused rather than read.
 std::optional<std::string> ReadFile(const std::filesystem::path& path) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (status.type() == std::filesystem::file_type::not_found) return std::nullopt;
+  if (status.type() == std::filesystem::file_type::directory) {
+    throw ImportError(path.string() + ": is a folder, not a data file");
+  }
+  if (!error && status.type() != std::filesystem::file_type::regular) {
+    throw ImportError(path.string() + ": is not a regular file");
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
   std::ostringstream content;
@@ -92,6 +103,14 @@ Table ReadTable(const std::filesystem::path& folder, const std::string& file,
   try {
     if (!reader.Next(fields)) Refuse(file, 0, "", "the file is empty; it needs a header row");
     table.header = fields;
+    for (std::size_t c = 0; c < table.header.size(); ++c) {
+      for (std::size_t earlier = 0; earlier < c; ++earlier) {
+        if (table.header[earlier] == table.header[c]) {
+          Refuse(file, reader.Line(), "",
+                 "the column " + Quoted(table.header[c]) + " appears twice in the header");
+        }
+      }
+    }
     for (const std::string& name : table.header) {
       bool known = false;
       for (const Column& column : columns) known = known || column.name == name;
@@ -126,6 +145,9 @@ std::string TextFault(std::string_view text, std::string_view what, std::size_t 
   if (text.empty()) return subject + " is empty";
   if (TrimBlanks(text).size() != text.size()) return subject + " starts or ends with a blank";
   if (HasControl(text)) return subject + " contains a control character";
+  if (HasNonCharacter(text)) {
+    return subject + " contains U+FFFE or U+FFFF, which a reply cannot carry";
+  }
   if (text.find(kEntrySeparator) != std::string_view::npos) {
     return subject + " contains \"|\", which separates the entries of a reply";
   }

@@ -37,15 +37,20 @@ SqliteConnection OpenDatabase(const std::string& path) {
   // Pages are shared through the file mapping instead of being copied into
   // every connection's cache.
   db.Execute("PRAGMA mmap_size=1073741824;");
-  bool is_world = false;
+  std::optional<std::string> version;
   try {
     SqliteStatement schema(db, "SELECT value FROM meta WHERE key = 'schema'");
-    is_world = schema.Step() && schema.ColumnText(0) == kStoreSchemaVersion;
+    if (schema.Step()) version = std::string(schema.ColumnText(0));
   } catch (const StoreError&) {
-    is_world = false;
+    version.reset();
   }
-  if (!is_world) {
+  if (!version) {
     throw StoreError(path + " is not a world database of this service (create it with import)");
+  }
+  if (*version != kStoreSchemaVersion) {
+    throw StoreError(path + " was written by another version of import (schema " + *version +
+                     ", this service reads " + std::string(kStoreSchemaVersion) +
+                     "); import the world again");
   }
   return db;
 }
@@ -59,6 +64,7 @@ constexpr std::string_view kSearchSql =
 
 WorldStore::WorldStore(const std::string& path)
     : db_(OpenDatabase(path)),
+      tokenizer_(db_),
       starting_(db_,
                 "SELECT id, name FROM places WHERE name_key >= ?1 AND name_key < ?2"
                 " ORDER BY name_key LIMIT ?3"),
@@ -75,8 +81,7 @@ WorldStore::WorldStore(const std::string& path)
 std::vector<std::string> WorldStore::Search(std::string_view text, std::size_t limit) {
   std::vector<std::string> names;
   const std::string normalized = NormalizeSearchText(text);
-  const std::vector<std::string> words = SplitSearchWords(normalized);
-  if (words.empty() || limit == 0) return names;
+  if (normalized.empty() || limit == 0) return names;
 
   std::unordered_set<std::int64_t> listed;
   const auto take = [&](SqliteStatement& statement) {
@@ -94,7 +99,8 @@ std::vector<std::string> WorldStore::Search(std::string_view text, std::size_t l
   starting_.BindText(2, normalized + '\xFF');
   starting_.BindInt64(3, static_cast<std::int64_t>(limit));
   take(starting_);
-  if (names.size() < limit) {
+  const std::vector<std::string> words = SearchWords(normalized);
+  if (names.size() < limit && !words.empty()) {
     search_.Reset();
     search_.BindText(1, BuildMatchExpression(words));
     take(search_);

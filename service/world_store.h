@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "service/search_tokenizer.h"
 #include "service/sqlite_handle.h"
 
 namespace service {
@@ -39,8 +40,16 @@ class WorldStore {
   //     shorter names first, then alphabetical. That is the order of place
   //     ids (store_schema.h), in which the name index lists its matches.
   // Both groups are read from an index in their listing order and reading
-  // stops after `limit` names, however many places match.
+  // stops after `limit` names, however many places match. The words are
+  // SearchWords(text); a text without any (only punctuation, say) lists
+  // group 1 alone. Any text is data: a search that cannot match lists
+  // nothing.
   std::vector<std::string> Search(std::string_view text, std::size_t limit);
+
+  // The words of a search text as the name index sees them: split at
+  // anything that is not a letter or digit, folded ("o'Brien" is "o" and
+  // "brien").
+  std::vector<std::string> SearchWords(std::string_view text) { return tokenizer_.Words(text); }
 
   // The place named `name`, compared in any letter case.
   std::optional<PlaceDetails> FindPlace(std::string_view name);
@@ -55,6 +64,7 @@ class WorldStore {
 
  private:
   SqliteConnection db_;
+  SearchTokenizer tokenizer_;
   std::size_t place_count_ = 0;
   SqliteStatement starting_;
   SqliteStatement search_;

@@ -5,13 +5,15 @@
 // See docs/travel-service.md.
 
 #include <CLI/CLI.hpp>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <exception>
 #include <iostream>
 #include <string>
 
-#include "apps/travel-service/signal_watcher.h"
 #include "service/request_handler.h"
 #include "service/request_log.h"
 #include "service/route_planner.h"
@@ -30,31 +32,57 @@ struct ServeArguments {
   std::size_t limit = 50;
 };
 
+// Room for the connection cap in the process's descriptors, as far as the
+// hard limit allows; false when it does not.
+bool MakeRoomForConnections(std::size_t connections) {
+  // The listening socket, the database, the log and the system's own.
+  constexpr rlim_t kReserve = 64;
+  const rlim_t needed = static_cast<rlim_t>(connections) + kReserve;
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+  if (limit.rlim_cur >= needed) return true;
+  if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < needed) return false;
+  limit.rlim_cur = needed;
+  return setrlimit(RLIMIT_NOFILE, &limit) == 0;
+}
+
 int Serve(const ServeArguments& arguments) {
-  travel_service::SignalWatcher signals;
-  service::StorePool stores(arguments.db, arguments.server.threads);
-  service::RequestHandler handler(stores, arguments.limit);
-  service::RequestLog log(std::cerr);
-  service::TravelServer server(handler, log, arguments.server);
-  const int port = server.Bind();
-  std::cout << "listening on " << arguments.server.host << ":" << port << std::endl;
-  signals.Start([&server](int signal_number) {
-    std::cerr << "stopping on signal " << signal_number << std::endl;
-    server.Stop();
-  });
-  if (!server.Run()) {
-    std::cerr << "marlgate-travel-service: serving failed" << std::endl;
+  // A client that hangs up mid-reply, or a log reader that goes away, costs
+  // only its own write.
+  signal(SIGPIPE, SIG_IGN);
+  if (!MakeRoomForConnections(arguments.server.max_connections)) {
+    std::cerr << "marlgate-travel-service: --max-connections "
+              << arguments.server.max_connections
+              << " needs more open files than the system allows (ulimit -n)" << std::endl;
     return 1;
   }
-  std::cerr << "stopped" << std::endl;
+  service::StorePool stores(arguments.db, arguments.server.threads);
+  service::RequestHandler handler(stores, arguments.limit);
+  service::RequestLog log(STDERR_FILENO);
+  service::TravelServer server(handler, log, arguments.server);
+  // From here on SIGINT and SIGTERM stop the server, whenever they come.
+  const int port = server.Bind();
+  std::cout << "listening on " << arguments.server.host << ":" << port << std::endl;
+  if (!server.Run()) {
+    log.Note("serving failed");
+    return 1;
+  }
+  log.Note("stopped");
   return 0;
 }
 
-int Import(const std::string& db, const std::string& folder) {
+int Import(const std::string& db, const std::string& folder, bool allow_empty) {
   try {
     const service::World world = service::LoadWorld(folder);
+    if (world.places.empty() && !allow_empty) {
+      throw service::ImportError(
+          "places.csv holds no places; importing it would replace " + db +
+          " with an empty world (give --allow-empty to do so anyway)");
+    }
     const std::vector<service::RouteEntry> routes = service::ComputeNearestTownRoutes(world);
-    service::WriteWorldDatabase(world, routes, db);
+    service::WriteWorldDatabase(world, routes, db, [&db] {
+      std::cerr << "waiting for another import into " << db << " to finish" << std::endl;
+    });
     std::size_t towns = 0;
     std::size_t unreachable = 0;
     for (const service::RouteEntry& route : routes) {
@@ -98,13 +126,18 @@ int main(int argc, char** argv) {
       ->capture_default_str()
       ->check(CLI::Range(0, 65535));
   serve_command->add_option("--threads", serve.server.threads,
-                            "Worker threads (= connections served at once)")
+                            "Event loops (threads) serving connections and answering from the database")
       ->capture_default_str()
       ->check(CLI::Range(1, 256));
+  serve_command->add_option("--max-connections", serve.server.max_connections,
+                            "Connections open at once; more are answered 503")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 100000));
   serve_command->add_option("--limit", serve.limit, "Most names in a search reply")
       ->capture_default_str()
       ->check(CLI::Range(1, 10000));
-  serve_command->add_option("--timeout", read_timeout, "Seconds to wait for a request's bytes")
+  serve_command->add_option("--timeout", read_timeout,
+                            "Seconds a request may take to arrive whole, and its reply to be sent")
       ->capture_default_str()
       ->check(CLI::Range(1, 600));
 
@@ -116,6 +149,9 @@ int main(int argc, char** argv) {
       ->required();
   import_command->add_option("DATA_DIR", import_folder, "Folder holding places.csv, links.csv, ...")
       ->required();
+  bool import_allow_empty = false;
+  import_command->add_flag("--allow-empty", import_allow_empty,
+                           "Import a world without places (replacing the database all the same)");
 
   service::GeneratorOptions generate;
   std::string generate_folder;
@@ -132,11 +168,11 @@ int main(int argc, char** argv) {
 
   try {
     if (*serve_command) {
-      serve.server.read_timeout = std::chrono::seconds(read_timeout);
-      serve.server.write_timeout = std::chrono::seconds(read_timeout);
+      serve.server.request_timeout = std::chrono::seconds(read_timeout);
+      serve.server.stop_on_signals = true;
       return Serve(serve);
     }
-    if (*import_command) return Import(import_db, import_folder);
+    if (*import_command) return Import(import_db, import_folder, import_allow_empty);
     if (*generate_command) return Generate(generate, generate_folder);
   } catch (const std::exception& error) {
     std::cerr << "marlgate-travel-service: " << error.what() << std::endl;

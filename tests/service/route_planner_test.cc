@@ -124,10 +124,16 @@ TEST(RouteTextTest, EachKindHasItsWording) {
       {LinkKind::kFerry, "Corrow ferry", 9, "Board the Corrow ferry to X (9.0 km)"},
       {LinkKind::kPortal, "", std::nullopt, "Use the portal to X"},
       {LinkKind::kPassage, "mine shaft", std::nullopt, "Go through the mine shaft to X"},
+      // No sign on zero, and a huge distance written whole, never cut.
+      {LinkKind::kRoad, "", -0.0, "Take the road to X (0.0 km)"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(service::LinkStep(c.kind, c.label, c.km, "X"), c.step);
   }
+  const std::string huge = service::LinkStep(LinkKind::kRoad, "", 1e300, "X");
+  EXPECT_EQ(huge.rfind("Take the road to X (1000000000000000052504", 0), 0u) << huge;
+  EXPECT_EQ(huge.size(), std::string("Take the road to X ( km)").size() + 301 + 2) << huge;
+  EXPECT_EQ(huge.substr(huge.size() - 6), ".0 km)") << huge;
 }
 
 }  // namespace

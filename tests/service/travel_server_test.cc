@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <signal.h>
 
 #include <sstream>
 #include <string>
@@ -10,11 +9,9 @@
 #include <vector>
 
 #include "service/request_handler.h"
-#include "service/request_log.h"
-#include "service/route_planner.h"
 #include "service/store_pool.h"
-#include "service/store_writer.h"
 #include "service/travel_server.h"
+#include "tests/service/loopback_server.h"
 #include "tests/service/service_test_support.h"
 
 namespace {
@@ -22,35 +19,19 @@ namespace {
 using service_test::ParseReply;
 using service_test::ParsedReply;
 
-std::string WriteSampleDatabase(const service_test::TempDir& dir) {
-  const service::World world = service_test::SampleWorld();
-  const std::string path = (dir.Path() / "world.db").string();
-  service::WriteWorldDatabase(world, service::ComputeNearestTownRoutes(world), path);
-  return path;
-}
-
 class TravelServerTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    signal(SIGPIPE, SIG_IGN);
-    stores_ = std::make_unique<service::StorePool>(WriteSampleDatabase(dir_), 4);
-    handler_ = std::make_unique<service::RequestHandler>(*stores_, 50);
-    log_ = std::make_unique<service::RequestLog>(log_text_);
+  TravelServerTest() : server_(Options()) {}
+
+  static service::ServerOptions Options() {
     service::ServerOptions options;
     options.threads = 4;
-    server_ = std::make_unique<service::TravelServer>(*handler_, *log_, options);
-    port_ = server_->Bind();
-    runner_ = std::thread([this] { server_->Run(); });
+    return options;
   }
-
-  void TearDown() override { StopServer(); }
 
   // After this, every log line has been written.
-  void StopServer() {
-    if (!runner_.joinable()) return;
-    server_->Stop();
-    runner_.join();
-  }
+  void StopServer() { server_.Stop(); }
+  std::string LogText() const { return server_.LogText(); }
 
   httplib::Result Post(const std::string& body, const std::string& path = service::kTravelPath) {
     httplib::Client client("127.0.0.1", port_);
@@ -60,14 +41,8 @@ class TravelServerTest : public ::testing::Test {
     return client.Post(path.c_str(), body, "application/x-www-form-urlencoded");
   }
 
-  service_test::TempDir dir_;
-  std::unique_ptr<service::StorePool> stores_;
-  std::unique_ptr<service::RequestHandler> handler_;
-  std::ostringstream log_text_;
-  std::unique_ptr<service::RequestLog> log_;
-  std::unique_ptr<service::TravelServer> server_;
-  std::thread runner_;
-  int port_ = 0;
+  service_test::LoopbackServer server_;
+  int port_ = server_.Port();
 };
 
 constexpr char kTail[] = "&currentcharacter=Ann%20Lee%2B1&random= .7055475";
@@ -213,13 +188,16 @@ TEST_F(TravelServerTest, LogsOneLinePerRequest) {
   Post("&travel_action=search&Value=harrow" + std::string(kTail));
   Post("&travel_action=get&Value=Nowhere%0A%22");
   Post("&travel_action=search&Value=" + std::string(20000, 'x'));
+  // Terminal escapes, C0 and C1 alike.
+  Post("&travel_action=get&Value=esc%1B%5B2J%C2%9B2J");
   StopServer();
 
+  const std::string log_text = LogText();
   std::vector<std::string> lines;
-  std::istringstream in(log_text_.str());
+  std::istringstream in(log_text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
-  ASSERT_EQ(lines.size(), 3u) << log_text_.str();
-  // A request's line is written after its reply went out, by the worker that
+  ASSERT_EQ(lines.size(), 4u) << log_text;
+  // A request's line is written after its reply went out, by the loop that
   // served it, so the lines of quick requests may come in any order.
   auto line_with = [&](const std::string& part) -> std::string {
     std::string found;
@@ -229,7 +207,7 @@ TEST_F(TravelServerTest, LogsOneLinePerRequest) {
         found = line;
       }
     }
-    EXPECT_FALSE(found.empty()) << "no line holds " << part << "\n" << log_text_.str();
+    EXPECT_FALSE(found.empty()) << "no line holds " << part << "\n" << log_text;
     return found;
   };
   const std::string search = line_with(" \"search\" \"harrow\" 200 search ");
@@ -238,11 +216,12 @@ TEST_F(TravelServerTest, LogsOneLinePerRequest) {
   // A value with a line break stays on its one line.
   line_with(" \"get\" \"Nowhere\\x0A\\\"\" 200 error ");
   line_with(" - \"\" 413 error ");
+  line_with(" \"get\" \"esc\\x1B[2J\\xC2\\x9B2J\" 200 error ");
 }
 
 TEST(RequestHandlerTest, SearchRepliesHoldAtMostTheLimit) {
   service_test::TempDir dir;
-  service::StorePool stores(WriteSampleDatabase(dir), 1);
+  service::StorePool stores(service_test::WriteSampleDatabase(dir), 1);
   for (const std::size_t limit : {1u, 2u, 6u, 50u}) {
     const service::RequestHandler handler(stores, limit);
     const service::HandledRequest handled = handler.Handle("&travel_action=search&Value=harrow");

@@ -3,90 +3,21 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "tests/service/service_process.h"
 #include "tests/service/service_test_support.h"
 
 namespace {
 
+using service_test::Child;
 using service_test::ReadFile;
+using service_test::ReadOutput;
 using service_test::TempDir;
-
-std::string Executable() {
-  const char* dir = std::getenv("MARLGATE_BIN_DIR");
-  return std::string(dir != nullptr ? dir : ".") + "/marlgate-travel-service";
-}
-
-// A started child process; its stdout is a pipe, its stderr a file.
-struct Child {
-  pid_t pid = -1;
-  int stdout_fd = -1;
-};
-
-Child Start(const std::vector<std::string>& arguments, const std::filesystem::path& stderr_file) {
-  int pipe_fds[2];
-  if (pipe(pipe_fds) != 0) return {};
-  std::vector<char*> argv;
-  std::string program = Executable();
-  argv.push_back(program.data());
-  std::vector<std::string> copies = arguments;
-  for (std::string& argument : copies) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(pipe_fds[1], STDOUT_FILENO);
-    const int err = ::open(stderr_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(err, STDERR_FILENO);
-    close(pipe_fds[0]);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  close(pipe_fds[1]);
-  return {pid, pipe_fds[0]};
-}
-
-// Reads the child's stdout until it ends or `until` appears (within 20 s).
-std::string ReadOutput(int fd, const std::string& until = "") {
-  std::string text;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (!until.empty() && text.find(until) != std::string::npos) break;
-    pollfd poll_fd{fd, POLLIN, 0};
-    if (poll(&poll_fd, 1, 100) <= 0) continue;
-    char buffer[4096];
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n <= 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-  return text;
-}
-
-// The exit code, or -1 when it did not end within 20 s (it is then killed).
-int Wait(const Child& child) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  int status = 0;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (waitpid(child.pid, &status, WNOHANG) == child.pid) {
-      close(child.stdout_fd);
-      return WIFEXITED(status) ? WEXITSTATUS(status) : -2;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  kill(child.pid, SIGKILL);
-  waitpid(child.pid, &status, 0);
-  close(child.stdout_fd);
-  return -1;
-}
+using service_test::Wait;
 
 struct Outcome {
   int code;
@@ -96,7 +27,7 @@ struct Outcome {
 
 Outcome RunTool(const std::vector<std::string>& arguments, const TempDir& dir) {
   const std::filesystem::path err = dir.Path() / "stderr.txt";
-  const Child child = Start(arguments, err);
+  const Child child = service_test::StartService(arguments, err);
   std::string out = ReadOutput(child.stdout_fd);
   const int code = Wait(child);
   return {code, out, ReadFile(err)};
@@ -119,6 +50,21 @@ TEST(TravelServiceCliTest, ImportsTheDemoWorldAndRefusesFaultyData) {
             std::string::npos)
       << refused.err;
   EXPECT_TRUE(std::filesystem::exists(db)) << "a refused import keeps the old database";
+
+  // A world of headers alone would empty the database: only when asked.
+  const std::filesystem::path empty = dir.Path() / "empty";
+  std::filesystem::create_directories(empty);
+  service_test::WriteFile(empty / "places.csv", "name,kind,coords\n");
+  service_test::WriteFile(empty / "links.csv", "from,to,kind\n");
+  const std::string before = ReadFile(db);
+  const Outcome kept = RunTool({"import", "--db", db, empty.string()}, dir);
+  EXPECT_EQ(kept.code, 1);
+  EXPECT_NE(kept.err.find("holds no places"), std::string::npos) << kept.err;
+  EXPECT_NE(kept.err.find("--allow-empty"), std::string::npos) << kept.err;
+  EXPECT_EQ(ReadFile(db), before) << "the database is untouched";
+  const Outcome emptied = RunTool({"import", "--db", db, empty.string(), "--allow-empty"}, dir);
+  EXPECT_EQ(emptied.code, 0) << emptied.err;
+  EXPECT_NE(emptied.out.find("imported 0 places"), std::string::npos) << emptied.out;
 }
 
 TEST(TravelServiceCliTest, GeneratedWorldsAreRepeatableAndImportable) {
@@ -146,11 +92,10 @@ TEST(TravelServiceCliTest, ServesOnAFreePortAndStopsCleanlyOnSigterm) {
   ASSERT_EQ(RunTool({"import", "--db", db, MARLGATE_DEMO_WORLD}, dir).code, 0);
 
   const std::filesystem::path err = dir.Path() / "serve.txt";
-  const Child child = Start({"serve", "--db", db, "--port", "0", "--threads", "2"}, err);
-  const std::string banner = ReadOutput(child.stdout_fd, "\n");
-  const std::string prefix = "listening on 127.0.0.1:";
-  ASSERT_EQ(banner.rfind(prefix, 0), 0u) << banner;
-  const int port = std::stoi(banner.substr(prefix.size()));
+  const Child child =
+      service_test::StartService({"serve", "--db", db, "--port", "0", "--threads", "2"}, err);
+  const int port = service_test::ListeningPort(child);
+  ASSERT_NE(port, 0);
 
   httplib::Client client("127.0.0.1", port);
   const httplib::Result result =

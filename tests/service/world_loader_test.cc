@@ -15,6 +15,9 @@ namespace {
 
 using Files = std::map<std::string, std::string>;
 
+// In a case's text: make a folder where the file should be.
+constexpr char kFolder[] = "<folder>";
+
 Files ValidFiles() {
   return {
       {"places.csv",
@@ -85,6 +88,22 @@ TEST(WorldLoaderTest, RefusesFaultyRecordsNamingFileLineAndRecord) {
       {"places.csv", places + "\"Ford,town\n", {"places.csv", "not closed"}},
       {"places.csv", "", {"places.csv", "cannot be opened"}},
       {"places.csv", "\n", {"places.csv", "empty"}},
+      {"places.csv", kFolder, {"places.csv", "is a folder"}},
+      {"places.csv", "name,kind,coords,name\n", {"line 1", "column \"name\" appears twice"}},
+      // Names that differ only in letter case, in scripts beyond Latin-1.
+      {"places.csv", places + "\xE1\xBA\xA0n Hill,town,\"1N, 1E\"\n\xE1\xBA\xA1n hill,town,\"1N, 1E\"\n",
+       {"line 4", "already used"}},
+      {"places.csv",
+       places + "\xCE\x86\xCF\x81\xCE\xB3\xCE\xBF\xCF\x82,town,\"1N, 1E\"\n"
+                "\xCE\xAC\xCF\x81\xCE\xB3\xCE\xBF\xCF\x82,town,\"1N, 1E\"\n",
+       {"line 4", "already used"}},
+      {"places.csv",
+       places + "\xCE\x9F\xCE\x94\xCE\x9F\xCE\xA3,town,\"1N, 1E\"\n"
+                "\xCE\xBF\xCE\xB4\xCE\xBF\xCF\x82,town,\"1N, 1E\"\n",
+       {"line 4", "already used"}},
+      // A reply could not carry these: the name would never be found again.
+      {"places.csv", places + "Ford\xEF\xBF\xBE,town,\"1N, 1E\"\n", {"line 3", "U+FFFE"}},
+      {"notes.csv", "place,note\nHarrow Ford,odd \xEF\xBF\xBF\n", {"line 2", "U+FFFF"}},
       {"links.csv", links + "Eastmere,Nowhere,road,,1,,\n",
        {"links.csv, line 2", "link \"Eastmere\" to \"Nowhere\"", "no place is named \"Nowhere\""}},
       {"links.csv", links + "Eastmere,Harrow Ford,road,,1,-2,\n", {"line 2", "cost \"-2\""}},
@@ -110,8 +129,9 @@ TEST(WorldLoaderTest, RefusesFaultyRecordsNamingFileLineAndRecord) {
   for (const Case& c : cases) {
     Files files = ValidFiles();
     files[c.file] = c.text;
-    if (c.text.empty()) files.erase(c.file);
     service_test::TempDir dir;
+    if (c.text.empty() || c.text == kFolder) files.erase(c.file);
+    if (c.text == kFolder) std::filesystem::create_directory(dir.Path() / c.file);
     std::string message;
     try {
       Load(files, dir);

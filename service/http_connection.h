@@ -1,0 +1,109 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/http/message.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/string_body.hpp>
+
+#include "service/request_handler.h"
+#include "service/request_log.h"
+#include "service/router.h"
+#include "service/server_options.h"
+
+namespace service {
+
+// What every connection shares with the server that accepted it. Owned by
+// the server, which outlives its connections.
+struct ConnectionContext {
+  const ServerOptions& options;
+  const Router& router;
+  RequestLog& log;
+  const std::atomic<bool>& stopping;
+  // Called once from each connection's destructor, on any thread; `served`
+  // is false for connections refused at the cap.
+  std::function<void(bool served)> closed;
+};
+
+// One client connection, from accept to close, on the event loop it was
+// given (one thread: its handlers never run at the same time).
+//
+// Serve reads requests one after the other, each answered before the next
+// is read (so pipelined requests are answered in order, and a client that
+// half-closes after its request still gets the reply):
+//   wait for a request's first byte (the idle limit, from the connection's
+//   opening or the previous reply) -> read the header (the request deadline,
+//   from that first byte) -> refuse at once what the header already condemns (declared
+//   body too large: 413; an unknown path with Expect: 100-continue: 404), else
+//   send "100 Continue" if asked -> read the body (same deadline, at most
+//   max_body_bytes whatever the framing) -> answer (the route's answer runs
+//   on the loop's thread; the loop's other connections wait for it, never for
+//   a client) -> write the reply (request deadline) -> log it -> next
+//   request, or close.
+// A refusal, a client that asked for it, the last of keep_alive_max_requests
+// and every reply while the server stops carry "Connection: close"; closing
+// then shuts the sending side and reads what the client still sends (for at
+// most a second and 64 KiB, discarded), so that the reply is not lost to a
+// reset. A deadline that passes closes the connection at once.
+//
+// Nothing here throws out of a completion handler.
+class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
+ public:
+  HttpConnection(boost::asio::ip::tcp::socket socket, ConnectionContext& context, bool served);
+  ~HttpConnection();
+  HttpConnection(const HttpConnection&) = delete;
+  HttpConnection& operator=(const HttpConnection&) = delete;
+
+  // Start either on the connection's loop, once.
+  void Serve();
+  // For a connection past the cap: answers 503 without reading a request.
+  void RefuseBusy();
+
+  // The connection's loop.
+  boost::asio::any_io_executor Executor() { return stream_.get_executor(); }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  void WaitForRequest();
+  void ReadHeader(Clock::time_point deadline);
+  void OnHeader(boost::beast::error_code error);
+  void ReadBody();
+  void OnBody(boost::beast::error_code error);
+  void OnReadFailed(boost::beast::error_code error);
+  void Dispatch();
+  void Answer(HandledRequest handled, bool close, std::string_view content_type);
+  void OnWritten(boost::beast::error_code error);
+  void LingerAndClose();
+  void Drain();
+
+  ConnectionContext& context_;
+  const bool served_;
+  boost::beast::tcp_stream stream_;
+  boost::beast::flat_buffer buffer_;
+  std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser_;
+  boost::beast::http::response<boost::beast::http::string_body> response_;
+  const Route* route_ = nullptr;
+  unsigned version_ = 11;
+  bool keep_alive_asked_ = false;
+  bool head_ = false;
+  std::size_t requests_ = 0;
+  // For the log line of the request being answered.
+  std::optional<Clock::time_point> routed_at_;
+  HandledRequest answered_;
+  std::array<char, 4096> discard_{};
+  std::size_t discarded_ = 0;
+};
+
+}  // namespace service

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "service/request_handler.h"
+
+namespace service {
+
+// One thing the service answers: a method and a path, and what answers it.
+struct Route {
+  std::string method;  // "POST"
+  std::string path;    // "/marlgate_travels/travel.php"
+  std::string content_type;
+  // Called with the request body, on the thread of the connection's event
+  // loop (several loops may call it at once). It may read the database, but
+  // must not wait for anything that could take long.
+  std::function<HandledRequest(std::string_view body)> answer;
+};
+
+// The service's routes: a small table, looked up for every request. Filled
+// before serving starts, read-only afterwards (so thread-safe to look up).
+class Router {
+ public:
+  void Add(Route route);
+
+  // The route for `method` and `target`; a query after "?" is ignored.
+  // nullptr when nothing is served there (the HTTP layer answers 404).
+  const Route* Find(std::string_view method, std::string_view target) const;
+
+ private:
+  std::vector<Route> routes_;
+};
+
+}  // namespace service
