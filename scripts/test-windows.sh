@@ -26,7 +26,7 @@ build32=$root/build-windows-i686
 # --- packages ---------------------------------------------------------------
 packages=(cmake ninja-build g++ pkg-config
           g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools libwine-dev
-          wine wine64 file binutils
+          wine wine64 file binutils nsis p7zip-full
           libgtest-dev libgmock-dev nlohmann-json3-dev libcli11-dev libcpp-httplib-dev)
 missing=()
 for p in "${packages[@]}"; do
@@ -47,6 +47,16 @@ cmake --build "$build" -j2
 cmake -S . -B "$build32" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
       -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLGATE_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build32" -j2
+# The players' packages of both builds, and a newer build of the 64-bit
+# installer for the upgrade test (the same files under a higher version).
+cmake --build "$build" --target package
+cmake --build "$build32" --target package
+version=$(sed -n 's/^project(MarlgateTravels VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+newer="${version%.*}.$(( ${version##*.} + 1 ))"
+makensis -V2 -DARCH=x64 -DVERSION="$newer" -DFILE_VERSION="${newer%.*}.0.${newer##*.}" \
+  -DDLL="$build/packages/stage-x64/marlgate_travels.dll" \
+  -DVIEW="$build/packages/stage-x64/Marlgate_Travels.xml" \
+  -DOUT_FILE="$build/packages/upgrade-x64-setup.exe" packaging/windows/marlgate_travels.nsi
 # The end-to-end driver runs on Linux: it starts the loopback service and
 # runs the Windows host under Wine.
 cmake -S tests/windows/e2e -B "$build/e2e-driver" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -120,7 +130,7 @@ gtest() {
 # system DLLs every Windows has; nothing of the compiler's runtime (libstdc++,
 # libgcc, winpthread) and no platform DLL of ours may be imported.
 system_dlls='^(KERNEL32|USER32|ADVAPI32|ole32|OLEAUT32|WS2_32|msvcrt)\.dll$'
-entry_points='DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer'
+entry_points='DllCanUnloadNow DllGetClassObject DllInstall DllRegisterServer DllUnregisterServer'
 
 # self_contained DLL OBJDUMP FILE-PATTERN
 self_contained() {
@@ -142,6 +152,28 @@ check i686-dll-self-contained self_contained "$build32/bin/marlgate_travels.dll"
   'PE32 executable \(DLL\).*Intel 80386'
 check x86-64-dll-self-contained self_contained "$build/bin/marlgate_travels.dll" x86_64-w64-mingw32-objdump \
   'PE32\+ executable \(DLL\).*x86-64'
+
+# The 32-bit installer, checked without running it: a 32-bit program that
+# carries exactly the 32-bit DLL and the view file.
+installer_contents() {
+  local setup=$1 stage=$2 pattern=$3 list
+  file "$setup"
+  file "$setup" | grep -q -E "$pattern" || { echo "not a $pattern"; return 1; }
+  list=$(7z l -slt "$setup" | sed -n 's/^Path = //p' | grep -v -E '^\$PLUGINSDIR|setup\.exe$' | sort | tr '\n' ' ')
+  echo "files: $list"
+  [ "$list" = "Marlgate_Travels.xml marlgate_travels.dll uninstall.exe " ] || { echo "unexpected files"; return 1; }
+  local out
+  out=$(mktemp -d)
+  7z e -y -o"$out" "$setup" marlgate_travels.dll Marlgate_Travels.xml >/dev/null
+  cmp "$out/marlgate_travels.dll" "$stage/marlgate_travels.dll" &&
+    cmp "$out/Marlgate_Travels.xml" "$stage/Marlgate_Travels.xml" &&
+    file "$out/marlgate_travels.dll" | grep -q 'PE32 executable (DLL).*Intel 80386\|PE32+ executable (DLL).*x86-64'
+  local status=$?
+  rm -rf "$out"
+  return $status
+}
+check i686-installer-contents installer_contents "$build32/packages/Marlgate_Travels-$version-setup.exe" \
+  "$build32/packages/stage" 'PE32 executable.*Intel 80386'
 
 winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
 dll=$(winpath "$build/bin/marlgate_travels.dll")
@@ -195,10 +227,12 @@ gtest windows_component_test env MARLGATE_I686_DLL="$(winpath "$build32/bin/marl
   wine "$build/bin/windows_component_test.exe"
 gtest windows_host_contract_test wine "$build/bin/windows_host_contract_test.exe"
 e2e=(env MARLGATE_WINDOWS_BIN_DIR="$build/bin" "$build/e2e-driver/windows_e2e_test")
-gtest windows_e2e_test "${e2e[@]}"
+gtest windows_e2e_test env MARLGATE_INSTALLER="$build/packages/Marlgate_Travels-$version-x64-setup.exe" \
+  MARLGATE_UPGRADE_INSTALLER="$build/packages/upgrade-x64-setup.exe" "${e2e[@]}"
 # A fresh Windows has MSXML 3.0 and 6.0 only: the same cases with 4.0's
 # DLL refused, so that every request and reply goes through 6.0.
-gtest windows_e2e_test_msxml6 env WINEDLLOVERRIDES="$WINEDLLOVERRIDES;msxml4=d" "${e2e[@]}"
+gtest windows_e2e_test_msxml6 env WINEDLLOVERRIDES="$WINEDLLOVERRIDES;msxml4=d" "${e2e[@]}" \
+  --gtest_filter=-WindowsInstaller.*
 check regsvr32-unregister unregistered
 
 echo "windows: $passed passed, $failed failed, $skipped skipped"

@@ -20,12 +20,12 @@ set_source_files_properties(${MARLGATE_COMPONENT_RC} PROPERTIES
   OBJECT_DEPENDS ${MARLGATE_IDL_OUT}/marlgate_travels.tlb)
 
 # The export list, with the __stdcall names of 32-bit x86.
-set(STDCALL_0 "")
-set(STDCALL_12 "")
-if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-  set(STDCALL_0 "@0")
-  set(STDCALL_12 "@12")
-endif()
+foreach(bytes 0 8 12)
+  set(STDCALL_${bytes} "")
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(STDCALL_${bytes} "@${bytes}")
+  endif()
+endforeach()
 set(MARLGATE_COMPONENT_DEF ${MARLGATE_IDL_OUT}/marlgate_travels.def)
 configure_file(${CMAKE_SOURCE_DIR}/component/windows/marlgate_travels.def.in
                ${MARLGATE_COMPONENT_DEF} @ONLY)

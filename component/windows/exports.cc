@@ -70,6 +70,21 @@ STDAPI DllCanUnloadNow() {
   return component::CanUnload() ? S_OK : S_FALSE;
 }
 
-STDAPI DllRegisterServer() { return component::windows::RegisterServer(); }
+// For the whole machine, as an administrator registers a server.
+STDAPI DllRegisterServer() {
+  return component::windows::RegisterServer(component::windows::Scope::kMachine);
+}
 
-STDAPI DllUnregisterServer() { return component::windows::UnregisterServer(); }
+STDAPI DllUnregisterServer() {
+  return component::windows::UnregisterServer(component::windows::Scope::kMachine);
+}
+
+// `regsvr32 /n /i:user` (DllInstall(TRUE, L"user")) registers for the
+// current user only, with no elevation; `regsvr32 /u /n /i:user` removes
+// that registration. "machine" or no command line is DllRegisterServer's.
+STDAPI DllInstall(BOOL install, PCWSTR command_line) {
+  component::windows::Scope scope;
+  if (!component::windows::ParseScope(command_line, &scope)) return E_INVALIDARG;
+  return install ? component::windows::RegisterServer(scope)
+                 : component::windows::UnregisterServer(scope);
+}

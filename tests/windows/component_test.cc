@@ -50,26 +50,29 @@ std::wstring GuidText(const GUID& guid) {
   return buffer;
 }
 
-// The default value of HKCR\key's `name` (null: the default value); nullopt
+// The string value `name` (null: the default value) of root\key; nullopt
 // when the key or value is not there.
-std::optional<std::wstring> RegistryValue(const std::wstring& key, const wchar_t* name = nullptr) {
+std::optional<std::wstring> RegistryValue(const std::wstring& key, const wchar_t* name = nullptr,
+                                          HKEY root = HKEY_CLASSES_ROOT) {
   wchar_t data[1024];
   DWORD size = sizeof data;
-  const LONG status = ::RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr,
-                                     data, &size);
+  const LONG status = ::RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &size);
   if (status != ERROR_SUCCESS) return std::nullopt;
   return std::wstring(data);
 }
 
-// In the 64-bit view of HKCR, or (with `view` KEY_WOW64_32KEY) the 32-bit one.
-bool KeyExists(const std::wstring& key, REGSAM view = 0) {
+// In the 64-bit view of root (HKCR by default), or (with `view`
+// KEY_WOW64_32KEY) the 32-bit one.
+bool KeyExists(const std::wstring& key, REGSAM view = 0, HKEY root = HKEY_CLASSES_ROOT) {
   HKEY handle = nullptr;
-  if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS) {
+  if (::RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS) {
     return false;
   }
   ::RegCloseKey(handle);
   return true;
 }
+
+using InstallFn = HRESULT(STDAPICALLTYPE*)(BOOL, LPCWSTR);
 
 class ComponentTest : public ::testing::Test {
  protected:
@@ -85,7 +88,8 @@ class ComponentTest : public ::testing::Test {
         reinterpret_cast<void*>(::GetProcAddress(module_, "DllRegisterServer")));
     unregister_server_ = reinterpret_cast<NoArgumentFn>(
         reinterpret_cast<void*>(::GetProcAddress(module_, "DllUnregisterServer")));
-    ASSERT_TRUE(get_class_object_ && can_unload_now_ && register_server_ && unregister_server_);
+    install_ = reinterpret_cast<InstallFn>(reinterpret_cast<void*>(::GetProcAddress(module_, "DllInstall")));
+    ASSERT_TRUE(get_class_object_ && can_unload_now_ && register_server_ && unregister_server_ && install_);
   }
 
   static ComPtr<IClassFactory> Factory(const CLSID& clsid) {
@@ -95,7 +99,10 @@ class ComponentTest : public ::testing::Test {
   }
 
   // The registration as this test found it is put back when it ends.
-  void KeepRegistration() { was_registered_ = KeyExists(L"CLSID\\" + GuidText(CLSID_Main)); }
+  // The machine's registration, as the suite made it (regsvr32).
+  void KeepRegistration() {
+    was_registered_ = KeyExists(L"Software\\Classes\\CLSID\\" + GuidText(CLSID_Main), 0, HKEY_LOCAL_MACHINE);
+  }
   void RestoreRegistration() {
     if (was_registered_) {
       EXPECT_EQ(register_server_(), S_OK);
@@ -110,6 +117,7 @@ class ComponentTest : public ::testing::Test {
   static inline NoArgumentFn can_unload_now_ = nullptr;
   static inline NoArgumentFn register_server_ = nullptr;
   static inline NoArgumentFn unregister_server_ = nullptr;
+  static inline InstallFn install_ = nullptr;
   bool was_registered_ = false;
 };
 
@@ -186,54 +194,84 @@ TEST_F(ComponentTest, CanUnloadOnlyWithoutLiveObjectsOrLocks) {
   EXPECT_EQ(can_unload_now_(), S_OK);
 }
 
+// For the machine (DllRegisterServer, under HKLM) and for the user alone
+// (DllInstall "user", under HKCU, no elevation): the same keys, and
+// unregistering removes every one of them, twice over.
 TEST_F(ComponentTest, RegistrationWritesItsKeysAndRemovesThemAll) {
   KeepRegistration();
-  ASSERT_EQ(register_server_(), S_OK);
+  ASSERT_EQ(unregister_server_(), S_OK);
   const std::wstring library = GuidText(LIBID_marlgate_travels);
+  struct Scope {
+    const char* name;
+    std::function<HRESULT()> register_it;
+    std::function<HRESULT()> unregister_it;
+    HKEY root;
+    HKEY other;
+  };
+  const Scope scopes[] = {
+      {"machine", register_server_, unregister_server_, HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER},
+      {"user", [] { return install_(TRUE, L"user"); }, [] { return install_(FALSE, L"user"); },
+       HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE},
+  };
   struct Class {
     const CLSID& clsid;
     std::wstring prog_id;
   };
   const Class classes[] = {{CLSID_Main, L"marlgate_travels.Main"},
                            {CLSID_httpHandler, L"marlgate_travels.httpHandler"}};
-  for (const Class& c : classes) {
-    const std::wstring key = L"CLSID\\" + GuidText(c.clsid);
-    EXPECT_EQ(RegistryValue(key + L"\\InprocServer32"), path_);
-    EXPECT_EQ(RegistryValue(key + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
-    EXPECT_EQ(RegistryValue(key + L"\\ProgID"), c.prog_id);
-    EXPECT_EQ(RegistryValue(key + L"\\TypeLib"), library);
-    EXPECT_EQ(RegistryValue(c.prog_id + L"\\CLSID"), GuidText(c.clsid));
-    CLSID found{};
-    EXPECT_EQ(::CLSIDFromProgID(c.prog_id.c_str(), &found), S_OK);
-    EXPECT_TRUE(found == c.clsid);
+  for (const Scope& scope : scopes) {
+    SCOPED_TRACE(scope.name);
+    ASSERT_EQ(scope.register_it(), S_OK);
+    for (const Class& c : classes) {
+      const std::wstring key = L"Software\\Classes\\CLSID\\" + GuidText(c.clsid);
+      EXPECT_EQ(RegistryValue(key + L"\\InprocServer32", nullptr, scope.root), path_);
+      EXPECT_EQ(RegistryValue(key + L"\\InprocServer32", L"ThreadingModel", scope.root), L"Apartment");
+      EXPECT_EQ(RegistryValue(key + L"\\ProgID", nullptr, scope.root), c.prog_id + L".1");
+      EXPECT_EQ(RegistryValue(key + L"\\VersionIndependentProgID", nullptr, scope.root), c.prog_id);
+      EXPECT_EQ(RegistryValue(key + L"\\TypeLib", nullptr, scope.root), library);
+      EXPECT_EQ(RegistryValue(L"Software\\Classes\\" + c.prog_id + L"\\CurVer", nullptr, scope.root),
+                c.prog_id + L".1");
+      EXPECT_EQ(RegistryValue(L"Software\\Classes\\" + c.prog_id + L".1\\CLSID", nullptr, scope.root),
+                GuidText(c.clsid));
+      EXPECT_FALSE(KeyExists(key, 0, scope.other));
+      // COM finds the class by its ProgID. (A user's registration is found
+      // there by Windows; Wine 8 looks in the machine's classes only.)
+      if (scope.root == HKEY_LOCAL_MACHINE) {
+        CLSID found{};
+        EXPECT_EQ(::CLSIDFromProgID(c.prog_id.c_str(), &found), S_OK);
+        EXPECT_TRUE(found == c.clsid);
+      }
+    }
+    EXPECT_TRUE(KeyExists(L"TypeLib\\" + library + L"\\1.0"));
+    for (const IID* iid : {&IID__httpHandler, &DIID___httpHandler}) {
+      EXPECT_EQ(RegistryValue(L"Interface\\" + GuidText(*iid) + L"\\TypeLib"), library);
+    }
+    EXPECT_EQ(scope.register_it(), S_OK);
+    ASSERT_EQ(scope.unregister_it(), S_OK);
+    std::vector<std::wstring> keys = {L"TypeLib\\" + library, L"Interface\\" + GuidText(IID__httpHandler),
+                                      L"Interface\\" + GuidText(DIID___httpHandler)};
+    for (const Class& c : classes) {
+      keys.push_back(L"CLSID\\" + GuidText(c.clsid));
+      keys.push_back(c.prog_id);
+      keys.push_back(c.prog_id + L".1");
+    }
+    for (const std::wstring& key : keys) {
+      EXPECT_FALSE(KeyExists(key)) << std::string(key.begin(), key.end());
+      EXPECT_FALSE(KeyExists(key, KEY_WOW64_32KEY)) << "32-bit view: " << std::string(key.begin(), key.end());
+    }
+    EXPECT_EQ(scope.unregister_it(), S_OK);
   }
-  EXPECT_TRUE(KeyExists(L"TypeLib\\" + library + L"\\1.0"));
-  const IID* interfaces[] = {&IID_IPlugin2, &IID__httpHandler, &DIID___httpHandler};
-  for (const IID* iid : interfaces) {
-    EXPECT_EQ(RegistryValue(L"Interface\\" + GuidText(*iid) + L"\\TypeLib"), library);
-  }
-  // Registering again replaces; unregistering removes every key, twice over.
-  EXPECT_EQ(register_server_(), S_OK);
-  ASSERT_EQ(unregister_server_(), S_OK);
-  std::vector<std::wstring> keys = {L"TypeLib\\" + library};
-  for (const Class& c : classes) {
-    keys.push_back(L"CLSID\\" + GuidText(c.clsid));
-    keys.push_back(c.prog_id);
-  }
-  for (const IID* iid : interfaces) keys.push_back(L"Interface\\" + GuidText(*iid));
-  for (const std::wstring& key : keys) {
-    EXPECT_FALSE(KeyExists(key)) << std::string(key.begin(), key.end());
-    EXPECT_FALSE(KeyExists(key, KEY_WOW64_32KEY)) << "32-bit view: " << std::string(key.begin(), key.end());
-  }
-  EXPECT_EQ(unregister_server_(), S_OK);
+  // DllInstall's command line names the scope; anything else is refused.
+  for (const wchar_t* line : {L"everyone", L"user "}) EXPECT_EQ(install_(TRUE, line), E_INVALIDARG);
   RestoreRegistration();
 }
 
-// A copy registered and then deleted leaves keys that point at nothing;
-// unregistering must still remove them all (UnRegisterTypeLib alone cannot:
-// it reads the type library from the registered file).
-TEST_F(ComponentTest, UnregisteringWorksWhenTheRegisteredFileIsGone) {
+// Unregistering takes away only a registration that names this file: a
+// copy's registration stays until the copy itself is unregistered, and a
+// registration whose file is gone is let be.
+TEST_F(ComponentTest, UnregisteringLeavesAnotherCopysRegistration) {
   KeepRegistration();
+  ASSERT_EQ(unregister_server_(), S_OK);
   wchar_t temp[MAX_PATH];
   ::GetTempPathW(MAX_PATH, temp);
   const std::wstring copy = std::wstring(temp) + L"marlgate-copy-" +
@@ -241,21 +279,55 @@ TEST_F(ComponentTest, UnregisteringWorksWhenTheRegisteredFileIsGone) {
   ASSERT_TRUE(::CopyFileW(path_.c_str(), copy.c_str(), FALSE));
   HMODULE module = ::LoadLibraryExW(copy.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   ASSERT_NE(module, nullptr);
-  auto register_copy = reinterpret_cast<NoArgumentFn>(
-      reinterpret_cast<void*>(::GetProcAddress(module, "DllRegisterServer")));
-  ASSERT_EQ(register_copy(), S_OK);
-  ::FreeLibrary(module);
-  ASSERT_TRUE(::DeleteFileW(copy.c_str()));
-  EXPECT_EQ(RegistryValue(L"CLSID\\" + GuidText(CLSID_Main) + L"\\InprocServer32"), copy);
+  auto copy_install =
+      reinterpret_cast<InstallFn>(reinterpret_cast<void*>(::GetProcAddress(module, "DllInstall")));
+  ASSERT_EQ(copy_install(TRUE, L"user"), S_OK);
+  const std::wstring main = L"Software\\Classes\\CLSID\\" + GuidText(CLSID_Main);
 
-  EXPECT_EQ(unregister_server_(), S_OK);
-  for (const std::wstring& key :
-       {L"CLSID\\" + GuidText(CLSID_Main), L"TypeLib\\" + GuidText(LIBID_marlgate_travels),
-        L"Interface\\" + GuidText(IID__httpHandler), L"Interface\\" + GuidText(DIID___httpHandler),
-        L"Interface\\" + GuidText(IID_IPlugin2), std::wstring(L"marlgate_travels.Main")}) {
-    EXPECT_FALSE(KeyExists(key)) << std::string(key.begin(), key.end());
-    EXPECT_FALSE(KeyExists(key, KEY_WOW64_32KEY)) << "32-bit view: " << std::string(key.begin(), key.end());
-  }
+  EXPECT_EQ(install_(FALSE, L"user"), S_OK);
+  EXPECT_EQ(RegistryValue(main + L"\\InprocServer32", nullptr, HKEY_CURRENT_USER), copy);
+  EXPECT_TRUE(KeyExists(L"Software\\Classes\\marlgate_travels.Main", 0, HKEY_CURRENT_USER));
+
+  EXPECT_EQ(copy_install(FALSE, L"user"), S_OK);
+  EXPECT_FALSE(KeyExists(main, 0, HKEY_CURRENT_USER));
+  EXPECT_FALSE(KeyExists(L"Software\\Classes\\marlgate_travels.Main", 0, HKEY_CURRENT_USER));
+  EXPECT_FALSE(KeyExists(L"TypeLib\\" + GuidText(LIBID_marlgate_travels)));
+  ::FreeLibrary(module);
+  ::DeleteFileW(copy.c_str());
+  RestoreRegistration();
+}
+
+// A registration that fails halfway (here: a key the registration needs a
+// lasting subkey of is volatile, which the registry refuses) takes back what
+// it wrote and puts back what it replaced.
+TEST_F(ComponentTest, ARegistrationThatFailsTakesBackWhatItWrote) {
+  KeepRegistration();
+  ASSERT_EQ(unregister_server_(), S_OK);
+  const std::wstring classes = L"Software\\Classes\\";
+  const std::wstring server = classes + L"CLSID\\" + GuidText(CLSID_Main) + L"\\InprocServer32";
+  HKEY key = nullptr;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, server.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                              &key, nullptr),
+            ERROR_SUCCESS);
+  const wchar_t old_path[] = L"C:\\elsewhere\\old.dll";
+  ::RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(old_path), sizeof old_path);
+  ::RegCloseKey(key);
+  HKEY volatile_key = nullptr;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, (classes + L"marlgate_travels.httpHandler").c_str(), 0,
+                              nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &volatile_key, nullptr),
+            ERROR_SUCCESS);
+  ::RegCloseKey(volatile_key);
+
+  EXPECT_TRUE(FAILED(install_(TRUE, L"user")));
+  EXPECT_EQ(RegistryValue(server, nullptr, HKEY_CURRENT_USER), old_path);
+  EXPECT_FALSE(RegistryValue(server, L"ThreadingModel", HKEY_CURRENT_USER).has_value());
+  EXPECT_FALSE(KeyExists(classes + L"marlgate_travels.Main", 0, HKEY_CURRENT_USER));
+  EXPECT_FALSE(KeyExists(classes + L"CLSID\\" + GuidText(CLSID_httpHandler), 0, HKEY_CURRENT_USER));
+  EXPECT_FALSE(KeyExists(classes + L"marlgate_travels.httpHandler\\CLSID", 0, HKEY_CURRENT_USER));
+  EXPECT_FALSE(KeyExists(L"TypeLib\\" + GuidText(LIBID_marlgate_travels)));
+
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, (classes + L"marlgate_travels.httpHandler").c_str());
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, (classes + L"CLSID\\" + GuidText(CLSID_Main)).c_str());
   RestoreRegistration();
 }
 
