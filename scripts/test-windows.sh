@@ -24,21 +24,7 @@ build=$root/build-windows
 build32=$root/build-windows-i686
 
 # --- packages ---------------------------------------------------------------
-packages=(cmake ninja-build g++ pkg-config
-          g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools libwine-dev
-          wine wine64 file binutils nsis p7zip-full
-          libgtest-dev libgmock-dev nlohmann-json3-dev libcli11-dev libcpp-httplib-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-  echo "Installing: ${missing[*]}" >&2
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
-fi
+scripts/deps.sh build test windows
 
 # --- build ------------------------------------------------------------------
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
