@@ -16,7 +16,7 @@ void List::InsertRow(int32_t row) {
   if (row < 0 || static_cast<size_t>(row) > rows_.size()) {
     platform::Raise(platform::kErrInvalidArgument);
   }
-  rows_.insert(rows_.begin() + row, Cells());
+  rows_.emplace(rows_.begin() + row);
 }
 
 void List::DeleteRow(int32_t row) {
@@ -24,10 +24,17 @@ void List::DeleteRow(int32_t row) {
   rows_.erase(rows_.begin() + row);
 }
 
-List::Cells::iterator List::LowerBound(Cells& cells, int32_t column, int32_t sub_value) {
+platform::Variant* List::InPlace(Row& row, int32_t column, int32_t sub_value) {
+  if (column == 0 && sub_value == 0) return &row.text;
+  if (column == 1 && sub_value == 1) return &row.icon;
+  return nullptr;
+}
+
+std::vector<List::StoredCell>::iterator List::LowerBound(std::vector<StoredCell>& others,
+                                                         int32_t column, int32_t sub_value) {
   // A row holds a handful of cells: a straight search beats a binary one.
-  auto it = cells.begin();
-  while (it != cells.end() &&
+  auto it = others.begin();
+  while (it != others.end() &&
          (it->column < column || (it->column == column && it->sub_value < sub_value))) {
     ++it;
   }
@@ -36,30 +43,52 @@ List::Cells::iterator List::LowerBound(Cells& cells, int32_t column, int32_t sub
 
 void List::SetCell(int32_t column, int32_t row, int32_t sub_value,
                    const platform::Variant& value) {
+  Store(column, row, sub_value, value);
+}
+
+void List::SetCell(int32_t column, int32_t row, int32_t sub_value, platform::Variant&& value) {
+  Store(column, row, sub_value, std::move(value));
+}
+
+template <class Value>
+void List::Store(int32_t column, int32_t row, int32_t sub_value, Value&& value) {
   CheckRow(row);
   if (column < 0 || sub_value < 0) platform::Raise(platform::kErrInvalidArgument);
-  Cells& cells = rows_[static_cast<size_t>(row)];
-  auto it = LowerBound(cells, column, sub_value);
-  const bool found = it != cells.end() && it->column == column && it->sub_value == sub_value;
-  if (std::holds_alternative<std::monostate>(value)) {
-    if (found) cells.erase(it);
+  Row& cells = rows_[static_cast<size_t>(row)];
+  // An empty value in place is an unset cell already.
+  if (platform::Variant* in_place = InPlace(cells, column, sub_value)) {
+    *in_place = std::forward<Value>(value);
+    return;
+  }
+  const bool unset = std::holds_alternative<std::monostate>(value);
+  if (!cells.others) {
+    if (unset) return;
+    cells.others = std::make_unique<std::vector<StoredCell>>();
+  }
+  std::vector<StoredCell>& others = *cells.others;
+  auto it = LowerBound(others, column, sub_value);
+  const bool found = it != others.end() && it->column == column && it->sub_value == sub_value;
+  if (unset) {
+    if (found) others.erase(it);
     return;
   }
   if (found) {
-    it->value = value;
+    it->value = std::forward<Value>(value);
     return;
   }
-  const auto at = it - cells.begin();
-  if (cells.capacity() == 0) cells.reserve(2);  // a text and an icon, as rows mostly hold
-  cells.insert(cells.begin() + at, StoredCell{column, sub_value, value});
+  others.insert(it, StoredCell{column, sub_value, std::forward<Value>(value)});
 }
 
 platform::Variant List::Cell(int32_t column, int32_t row, int32_t sub_value) {
   CheckRow(row);
   if (column < 0 || sub_value < 0) platform::Raise(platform::kErrInvalidArgument);
-  Cells& cells = rows_[static_cast<size_t>(row)];
-  auto it = LowerBound(cells, column, sub_value);
-  if (it == cells.end() || it->column != column || it->sub_value != sub_value) return platform::Variant();
+  Row& cells = rows_[static_cast<size_t>(row)];
+  if (platform::Variant* in_place = InPlace(cells, column, sub_value)) return *in_place;
+  if (!cells.others) return platform::Variant();
+  auto it = LowerBound(*cells.others, column, sub_value);
+  if (it == cells.others->end() || it->column != column || it->sub_value != sub_value) {
+    return platform::Variant();
+  }
   return it->value;
 }
 
@@ -70,17 +99,20 @@ void List::Select(int32_t column, int32_t row) { Change.Raise(id(), column, row)
 ListRows List::Rows() const {
   ListRows rows;
   rows.reserve(rows_.size());
-  for (const Cells& cells : rows_) {
+  for (const Row& cells : rows_) {
     ListRow row;
-    if (!cells.empty()) row.resize(static_cast<size_t>(cells.back().column) + 1);
-    // Cells are sorted: each column's cells are one run, its last the highest.
-    for (size_t i = 0; i < cells.size();) {
-      const int32_t column = cells[i].column;
-      size_t end = i;
-      while (end < cells.size() && cells[end].column == column) ++end;
-      ListColumn& values = row[static_cast<size_t>(column)];
-      values.resize(static_cast<size_t>(cells[end - 1].sub_value) + 1);
-      for (; i < end; ++i) values[static_cast<size_t>(cells[i].sub_value)] = cells[i].value;
+    auto put = [&row](int32_t column, int32_t sub_value, const platform::Variant& value) {
+      if (std::holds_alternative<std::monostate>(value)) return;
+      const auto c = static_cast<size_t>(column);
+      const auto v = static_cast<size_t>(sub_value);
+      if (row.size() <= c) row.resize(c + 1);
+      if (row[c].size() <= v) row[c].resize(v + 1);
+      row[c][v] = value;
+    };
+    put(0, 0, cells.text);
+    put(1, 1, cells.icon);
+    if (cells.others) {
+      for (const StoredCell& cell : *cells.others) put(cell.column, cell.sub_value, cell.value);
     }
     rows.push_back(std::move(row));
   }
