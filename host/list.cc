@@ -16,7 +16,11 @@ void List::InsertRow(int32_t row) {
   if (row < 0 || static_cast<size_t>(row) > rows_.size()) {
     platform::Raise(platform::kErrInvalidArgument);
   }
-  rows_.emplace(rows_.begin() + row);
+  if (static_cast<size_t>(row) == rows_.size()) {
+    rows_.emplace_back();  // the common case: filling a list from the top
+  } else {
+    rows_.emplace(rows_.begin() + row);
+  }
 }
 
 void List::DeleteRow(int32_t row) {
