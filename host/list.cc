@@ -7,10 +7,21 @@
 
 namespace host {
 
+namespace {
+
+// Below this many characters of gaps a store is left as it is.
+constexpr size_t kGapsWorthCompacting = 4096;
+
+}  // namespace
+
 List::List(std::wstring name, int32_t id, Attributes attributes)
     : HostControl(std::move(name), ControlKind::kList, id, std::move(attributes)) {}
 
-void List::Clear() { rows_.clear(); }
+void List::Clear() {
+  rows_.clear();
+  texts_.clear();
+  gaps_ = 0;
+}
 
 void List::InsertRow(int32_t row) {
   if (row < 0 || static_cast<size_t>(row) > rows_.size()) {
@@ -25,10 +36,17 @@ void List::InsertRow(int32_t row) {
 
 void List::DeleteRow(int32_t row) {
   CheckRow(row);
+  Row& gone = rows_[static_cast<size_t>(row)];
+  Drop(gone.text);
+  Drop(gone.icon);
+  if (gone.others) {
+    for (const StoredCell& cell : *gone.others) Drop(cell.value);
+  }
   rows_.erase(rows_.begin() + row);
+  CompactIfWasteful();
 }
 
-platform::Variant* List::InPlace(Row& row, int32_t column, int32_t sub_value) {
+List::Value* List::InPlace(Row& row, int32_t column, int32_t sub_value) {
   if (column == 0 && sub_value == 0) return &row.text;
   if (column == 1 && sub_value == 1) return &row.icon;
   return nullptr;
@@ -45,23 +63,68 @@ std::vector<List::StoredCell>::iterator List::LowerBound(std::vector<StoredCell>
   return it;
 }
 
-void List::SetCell(int32_t column, int32_t row, int32_t sub_value,
-                   const platform::Variant& value) {
-  Store(column, row, sub_value, value);
+List::Value List::Keep(const platform::Variant& value) {
+  Value kept;
+  if (const auto* number = std::get_if<int32_t>(&value)) {
+    kept.kind = Value::kNumber;
+    kept.number = *number;
+  } else if (const auto* text = std::get_if<std::wstring>(&value)) {
+    kept.kind = Value::kText;
+    kept.offset = texts_.size();
+    kept.length = text->size();
+    texts_.append(*text);
+  }
+  return kept;
 }
 
-void List::SetCell(int32_t column, int32_t row, int32_t sub_value, platform::Variant&& value) {
-  Store(column, row, sub_value, std::move(value));
+platform::Variant List::Read(const Value& value) const {
+  switch (value.kind) {
+    case Value::kNumber:
+      return value.number;
+    case Value::kText:
+      return texts_.substr(value.offset, value.length);
+    case Value::kUnset:
+      break;
+  }
+  return platform::Variant();
 }
 
-template <class Value>
-void List::Store(int32_t column, int32_t row, int32_t sub_value, Value&& value) {
+void List::Drop(const Value& value) {
+  if (value.kind == Value::kText) gaps_ += value.length;
+}
+
+void List::CompactIfWasteful() {
+  if (gaps_ < kGapsWorthCompacting || gaps_ < texts_.size() - gaps_) return;
+  std::wstring kept;
+  kept.reserve(texts_.size() - gaps_);
+  auto move = [&](Value& value) {
+    if (value.kind != Value::kText) return;
+    const size_t offset = kept.size();
+    kept.append(texts_, value.offset, value.length);
+    value.offset = offset;
+  };
+  for (Row& row : rows_) {
+    move(row.text);
+    move(row.icon);
+    if (row.others) {
+      for (StoredCell& cell : *row.others) move(cell.value);
+    }
+  }
+  texts_.swap(kept);
+  gaps_ = 0;
+}
+
+void List::SetCell(int32_t column, int32_t row, int32_t sub_value, const platform::Variant& value) {
   CheckRow(row);
   if (column < 0 || sub_value < 0) platform::Raise(platform::kErrInvalidArgument);
   Row& cells = rows_[static_cast<size_t>(row)];
-  // An empty value in place is an unset cell already.
-  if (platform::Variant* in_place = InPlace(cells, column, sub_value)) {
-    *in_place = std::forward<Value>(value);
+  // The new value is kept before the old one is let go: if keeping it
+  // fails, the cell is as it was.
+  if (Value* in_place = InPlace(cells, column, sub_value)) {
+    const Value old = *in_place;
+    *in_place = Keep(value);
+    Drop(old);
+    CompactIfWasteful();
     return;
   }
   const bool unset = std::holds_alternative<std::monostate>(value);
@@ -73,27 +136,30 @@ void List::Store(int32_t column, int32_t row, int32_t sub_value, Value&& value) 
   auto it = LowerBound(others, column, sub_value);
   const bool found = it != others.end() && it->column == column && it->sub_value == sub_value;
   if (unset) {
-    if (found) others.erase(it);
-    return;
+    if (!found) return;
+    Drop(it->value);
+    others.erase(it);
+  } else if (found) {
+    const Value old = it->value;
+    it->value = Keep(value);
+    Drop(old);
+  } else {
+    others.insert(it, StoredCell{column, sub_value, Keep(value)});
   }
-  if (found) {
-    it->value = std::forward<Value>(value);
-    return;
-  }
-  others.insert(it, StoredCell{column, sub_value, std::forward<Value>(value)});
+  CompactIfWasteful();
 }
 
 platform::Variant List::Cell(int32_t column, int32_t row, int32_t sub_value) {
   CheckRow(row);
   if (column < 0 || sub_value < 0) platform::Raise(platform::kErrInvalidArgument);
   Row& cells = rows_[static_cast<size_t>(row)];
-  if (platform::Variant* in_place = InPlace(cells, column, sub_value)) return *in_place;
+  if (Value* in_place = InPlace(cells, column, sub_value)) return Read(*in_place);
   if (!cells.others) return platform::Variant();
   auto it = LowerBound(*cells.others, column, sub_value);
   if (it == cells.others->end() || it->column != column || it->sub_value != sub_value) {
     return platform::Variant();
   }
-  return it->value;
+  return Read(it->value);
 }
 
 int32_t List::RowCount() const { return static_cast<int32_t>(rows_.size()); }
@@ -105,13 +171,13 @@ ListRows List::Rows() const {
   rows.reserve(rows_.size());
   for (const Row& cells : rows_) {
     ListRow row;
-    auto put = [&row](int32_t column, int32_t sub_value, const platform::Variant& value) {
-      if (std::holds_alternative<std::monostate>(value)) return;
+    auto put = [&](int32_t column, int32_t sub_value, const Value& value) {
+      if (value.kind == Value::kUnset) return;
       const auto c = static_cast<size_t>(column);
       const auto v = static_cast<size_t>(sub_value);
       if (row.size() <= c) row.resize(c + 1);
       if (row[c].size() <= v) row[c].resize(v + 1);
-      row[c][v] = value;
+      row[c][v] = Read(value);
     };
     put(0, 0, cells.text);
     put(1, 1, cells.icon);

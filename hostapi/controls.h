@@ -47,11 +47,6 @@ class List : public Control {
   virtual void DeleteRow(int32_t row) = 0;
   virtual void SetCell(int32_t column, int32_t row, int32_t sub_value,
                        const platform::Variant& value) = 0;
-  // The same with a value the caller gives up: a list that keeps its values
-  // may keep this one without copying it. By default, the copying SetCell.
-  virtual void SetCell(int32_t column, int32_t row, int32_t sub_value, platform::Variant&& value) {
-    SetCell(column, row, sub_value, static_cast<const platform::Variant&>(value));
-  }
   virtual platform::Variant Cell(int32_t column, int32_t row, int32_t sub_value) = 0;
 
   // Carries the control's id, the column and the row of the clicked cell.
