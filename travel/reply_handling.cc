@@ -82,7 +82,7 @@ void FillRows(Hub::ErrorTrap& trap, const plugin::EventBound<hostapi::List>& lis
     trap.Step(steps.entry, [&] { entry = text.Sub(remaining, bar - remaining).Wide(); });
     trap.Step(steps.shorten, [&] { remaining = bar + 1; });
     trap.Step(steps.insert, [&] { list->InsertRow(counter); });
-    // The entry is not used again: its text moves into the cell.
+    // The entry is not used again: its text moves into the value handed over.
     trap.Step(steps.text_cell,
               [&] { list->SetCell(0, counter, 0, platform::Variant(std::move(entry))); });
     trap.Step(steps.icon_cell, [&] { list->SetCell(1, counter, 1, RowIcon); });
