@@ -75,27 +75,30 @@ class PlainBytes {
   // sixteen bytes are checked at a time: text runs long (a reply's
   // attribute may run to megabytes) and is mostly plain.
   size_t Skip(std::string_view s, size_t at) const {
+    for (;;) {
 #if defined(__SSE2__)
-    // Signed, the bytes from 0x80 up are below the blank too.
-    const __m128i blank = _mm_set1_epi8(0x20);
-    const __m128i a = _mm_set1_epi8(static_cast<char>(special_[0]));
-    const __m128i b = _mm_set1_epi8(static_cast<char>(special_[1]));
-    const __m128i c = _mm_set1_epi8(static_cast<char>(special_[2]));
-    const __m128i d = _mm_set1_epi8(static_cast<char>(special_[3]));
-    while (at + 16 <= s.size()) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + at));
-      const __m128i special = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, a), _mm_cmpeq_epi8(v, b)),
-                                           _mm_or_si128(_mm_cmpeq_epi8(v, c), _mm_cmpeq_epi8(v, d)));
-      const int stops = _mm_movemask_epi8(_mm_or_si128(_mm_cmplt_epi8(v, blank), special));
-      if (stops != 0) {
-        at += static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(stops)));
-        break;
+      // Signed, the bytes from 0x80 up are below the blank too; a tab, LF
+      // or CR stops a block as well, and is passed one by one below.
+      const __m128i blank = _mm_set1_epi8(0x20);
+      const __m128i a = _mm_set1_epi8(static_cast<char>(special_[0]));
+      const __m128i b = _mm_set1_epi8(static_cast<char>(special_[1]));
+      const __m128i c = _mm_set1_epi8(static_cast<char>(special_[2]));
+      const __m128i d = _mm_set1_epi8(static_cast<char>(special_[3]));
+      while (at + 16 <= s.size()) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + at));
+        const __m128i special = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, a), _mm_cmpeq_epi8(v, b)),
+                                             _mm_or_si128(_mm_cmpeq_epi8(v, c), _mm_cmpeq_epi8(v, d)));
+        const int stops = _mm_movemask_epi8(_mm_or_si128(_mm_cmplt_epi8(v, blank), special));
+        if (stops != 0) {
+          at += static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(stops)));
+          break;
+        }
+        at += 16;
       }
-      at += 16;
-    }
 #endif
-    while (at < s.size() && plain_[static_cast<unsigned char>(s[at])]) ++at;
-    return at;
+      if (at >= s.size() || !plain_[static_cast<unsigned char>(s[at])]) return at;
+      ++at;
+    }
   }
 
  private:
