@@ -108,11 +108,23 @@ void AppendUtf8AsWide(std::wstring& out, std::string_view utf8) {
 
 std::wstring Utf8ToWide(std::string_view utf8) {
   // ASCII, the common case, widens straight into a string of its size:
-  // no filling first, no measuring after.
+  // no filling first, no measuring after. A short text (a list entry, a
+  // name) is widened on the stack in the same pass that checks it.
   const auto* in = reinterpret_cast<const unsigned char*>(utf8.data());
+  const size_t size = utf8.size();
   unsigned char any = 0;
-  for (size_t i = 0; i < utf8.size(); ++i) any |= in[i];
-  if (any < 0x80) return std::wstring(in, in + utf8.size());
+  constexpr size_t kShort = 64;
+  if (size <= kShort) {
+    wchar_t widened[kShort];
+    for (size_t i = 0; i < size; ++i) {
+      any |= in[i];
+      widened[i] = static_cast<wchar_t>(in[i]);
+    }
+    if (any < 0x80) return std::wstring(widened, size);
+  } else {
+    for (size_t i = 0; i < size; ++i) any |= in[i];
+    if (any < 0x80) return std::wstring(in, in + size);
+  }
   std::wstring out;
   AppendUtf8AsWide(out, utf8);
   return out;
