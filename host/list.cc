@@ -1,5 +1,6 @@
 #include "host/list.h"
 
+#include <limits>
 #include <utility>
 #include <variant>
 
@@ -69,9 +70,12 @@ List::Value List::Keep(const platform::Variant& value) {
     kept.kind = Value::kNumber;
     kept.number = *number;
   } else if (const auto* text = std::get_if<std::wstring>(&value)) {
+    if (text->size() > std::numeric_limits<uint32_t>::max() - texts_.size()) {
+      platform::Raise(platform::kErrOutOfMemory);
+    }
     kept.kind = Value::kText;
-    kept.offset = texts_.size();
-    kept.length = text->size();
+    kept.offset = static_cast<uint32_t>(texts_.size());
+    kept.length = static_cast<uint32_t>(text->size());
     texts_.append(*text);
   }
   return kept;
@@ -99,7 +103,7 @@ void List::CompactIfWasteful() {
   kept.reserve(texts_.size() - gaps_);
   auto move = [&](Value& value) {
     if (value.kind != Value::kText) return;
-    const size_t offset = kept.size();
+    const auto offset = static_cast<uint32_t>(kept.size());
     kept.append(texts_, value.offset, value.length);
     value.offset = offset;
   };

@@ -51,13 +51,14 @@ class List : public hostapi::List, public HostControl {
   ControlSnapshot Snapshot() const override;
 
  private:
-  // A cell's value: unset, a number, or a text in the store.
+  // A cell's value: unset, a number, or a text in the store (whose size
+  // 32 bits bound: a list of more text than that fails to take more).
   struct Value {
     enum Kind : uint8_t { kUnset, kNumber, kText };
     Kind kind = kUnset;
     int32_t number = 0;
-    size_t offset = 0;  // of a text, in texts_
-    size_t length = 0;
+    uint32_t offset = 0;  // of a text, in texts_
+    uint32_t length = 0;
   };
   struct StoredCell {
     int32_t column = 0;
