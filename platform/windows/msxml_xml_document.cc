@@ -66,8 +66,10 @@ class MsxmlElement final : public XmlElement {
     if (value->vt != VT_NULL && value->vt != VT_EMPTY) {
       if (value->vt != VT_BSTR) Raise(kErrTypeMismatch);
       kept.present = true;
-      kept.text = Bstr::Adopt(std::exchange(value->bstrVal, nullptr));
-      value->vt = VT_EMPTY;
+      // The string passes to the entry; the variant is left empty.
+      VARIANT* raw = value.get();
+      kept.text = Bstr::Adopt(std::exchange(raw->bstrVal, nullptr));
+      raw->vt = VT_EMPTY;
     }
     values_.push_back(std::move(kept));
     return values_.back().View();
