@@ -179,7 +179,8 @@ void httpHandler::ReadyStateChange() {
     if (!trap.Test(4606, [&] { return request_->ReadyState() == 4; })) return;
     trap.Step(4608, [&] {
       if (NoResponseTimer->Running()) NoResponseTimer->Stop();
-      std::wstring reply = request_->ResponseText();
+      // The handlers get a string of their own, which they may change.
+      std::wstring reply = request_->ResponseText().Wide();
       FailMessage.Raise(reply);
     });
     int32_t status = 0;
@@ -194,13 +195,14 @@ void httpHandler::ReadyStateChange() {
       bool parsed = false;
       trap.Step(4612, [&] {
         document = platform::Env::Current()->CreateXmlDocument();
+        // The request object's own text, without a copy.
         parsed = document->LoadXml(request_->ResponseText());
       });
       if (parsed) {
         trap.Step(4614, [&] { serverMessage.Raise(document); });
       } else {
         trap.Step(4658, [&] {
-          std::wstring reply = request_->ResponseText();
+          std::wstring reply = request_->ResponseText().Wide();
           size_t at = FindErrorMark(reply);
           if (at == std::wstring::npos) {
             platform::Raise(platform::kErrInvalidArgument,

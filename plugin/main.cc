@@ -161,20 +161,24 @@ void Main::CharStats_Login(int32_t /*value*/) {
   });
 }
 
-void Main::WriteToChatCheck(const std::wstring& text) {
+namespace {
+
+const std::wstring& TextOf(const std::wstring& text) { return text; }
+const std::wstring& TextOf(plugin::EchoLine& line) { return line.Text(); }
+
+}  // namespace
+
+template <class Line>
+void Main::ChatCheck(Line& line, void (*show)(const std::wstring&)) {
   Hub::ErrorTrap trap(L"WriteToChatCheck", Hub::ErrorTrap::kReportAndLeave);  // step 2
   trap.Run([&] {
     if (trap.Test(14, [&] { return WriteToChat->Checked(); })) {
-      trap.Step(18, [&] { Hub::ChatInfo(text); });
+      trap.Step(18, [&] { show(TextOf(line)); });
     }
   });
 }
 
-void Main::WarnToChatCheck(const std::wstring& text) {
-  Hub::ErrorTrap trap(L"WriteToChatCheck", Hub::ErrorTrap::kReportAndLeave);  // step 2
-  trap.Run([&] {
-    if (trap.Test(14, [&] { return WriteToChat->Checked(); })) {
-      trap.Step(18, [&] { Hub::ChatWarning(text); });
-    }
-  });
-}
+void Main::WriteToChatCheck(const std::wstring& text) { ChatCheck(text, &Hub::ChatInfo); }
+void Main::WarnToChatCheck(const std::wstring& text) { ChatCheck(text, &Hub::ChatWarning); }
+void Main::WriteToChatCheck(plugin::EchoLine& line) { ChatCheck(line, &Hub::ChatInfo); }
+void Main::WarnToChatCheck(plugin::EchoLine& line) { ChatCheck(line, &Hub::ChatWarning); }

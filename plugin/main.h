@@ -12,6 +12,7 @@
 #include "platform/event.h"
 #include "platform/ref.h"
 #include "platform/xml_document.h"
+#include "plugin/echo_line.h"
 #include "plugin/event_bound.h"
 
 // The plug-in object the host creates and drives. Its handlers are defined
@@ -48,6 +49,13 @@ class Main : public hostapi::Plugin2, public std::enable_shared_from_this<Main> 
   void WriteToServer(const std::wstring& mode, const std::wstring& value);
   void WriteToChatCheck(const std::wstring& text);
   void WarnToChatCheck(const std::wstring& text);
+  // The same for a line whose text is written only when it is shown.
+  void WriteToChatCheck(plugin::EchoLine& line);
+  void WarnToChatCheck(plugin::EchoLine& line);
+  // Both routines: `show` writes the line's text to chat while WriteToChat
+  // is ticked.
+  template <class Line>
+  void ChatCheck(Line& line, void (*show)(const std::wstring&));
   // Runs an event handler with Main kept alive for its length.
   template <class Handler>
   void Guarded(Handler&& handler);

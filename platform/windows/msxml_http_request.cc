@@ -252,7 +252,7 @@ class MsxmlHttpRequest final : public HttpRequest,
     return status_text_;
   }
 
-  std::wstring ResponseText() const override { return response_text_; }
+  TextView ResponseText() const override { return TextView(std::wstring_view(response_text_)); }
 
   void SetReadyStateHandler(std::function<void()> handler) override { handler_ = std::move(handler); }
 
