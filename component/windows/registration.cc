@@ -2,7 +2,10 @@
 
 #include <oleauto.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "component/class_ids.h"
@@ -72,12 +75,33 @@ bool SameId(const std::optional<std::wstring>& registered, const std::wstring& i
   return registered && Lower(*registered) == Lower(id);
 }
 
-// Whether a registered path names this DLL's file.
+// The identity of the file at `path` (its volume and index), or nullopt
+// when it cannot be opened.
+std::optional<std::pair<DWORD, uint64_t>> FileIdentity(const std::wstring& path) {
+  HANDLE file = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool known = ::GetFileInformationByHandle(file, &info) != FALSE;
+  ::CloseHandle(file);
+  if (!known) return std::nullopt;
+  return std::make_pair(info.dwVolumeSerialNumber,
+                        (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
+}
+
+// Whether a registered path names this DLL's file: the same file, however
+// the path spells it (another drive letter or folder that leads to it), or,
+// where the file cannot be opened, the same path.
 bool NamesThisFile(const std::optional<std::wstring>& registered, const std::wstring& own) {
   if (!registered) return false;
+  const auto registered_file = FileIdentity(*registered);
+  const auto own_file = FileIdentity(own);
+  if (registered_file && own_file) return *registered_file == *own_file;
   wchar_t full[MAX_PATH * 4];
   const DWORD length = ::GetFullPathNameW(registered->c_str(), MAX_PATH * 4, full, nullptr);
-  const std::wstring normal = length > 0 && length < MAX_PATH * 4 ? std::wstring(full, length) : *registered;
+  const std::wstring normal =
+      length > 0 && length < MAX_PATH * 4 ? std::wstring(full, length) : *registered;
   return Lower(normal) == Lower(own);
 }
 

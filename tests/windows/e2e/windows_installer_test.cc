@@ -95,6 +95,18 @@ CommandRun Wine(std::vector<std::string> args) {
   return RunCommand(std::move(args));
 }
 
+// Runs the uninstaller as the system's list of programs does: the command
+// the install left in its entry, so it runs from the folder as Windows
+// names it.
+int Uninstall() {
+  const CommandRun entry = Wine({"reg", "query",
+                                 "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\MarlgateTravels",
+                                 "/v", "InstallLocation"});
+  std::smatch found;
+  if (!std::regex_search(entry.output, found, std::regex("REG_SZ\\s+(.+?)\\r?\\n"))) return -1;
+  return Wine({found[1].str() + "\\uninstall.exe", "/S"}).exit_code;
+}
+
 bool KeyExists(const std::string& key, const std::string& view) {
   return Wine({"reg", "query", key, view}).exit_code == 0;
 }
@@ -167,7 +179,7 @@ TEST_F(WindowsInstaller, InstallsForTheUserLooksUpAndUninstallsCleanly) {
   EXPECT_EQ(service.Requests().size(), 3u);
   ASSERT_TRUE(fs::exists(folder / "errors.txt"));
 
-  ASSERT_EQ(Wine({HostPath(folder / "uninstall.exe"), "/S"}).exit_code, 0);
+  ASSERT_EQ(Uninstall(), 0);
   // The uninstaller finishes from a copy of itself.
   for (int i = 0; i < 100 && FilesIn(folder).size() > 1; ++i) usleep(100 * 1000);
   EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"errors.txt"});
@@ -184,7 +196,7 @@ TEST_F(WindowsInstaller, AnUpgradeLeavesTheSameEndState) {
       {"reg", "query", "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\MarlgateTravels", "/v",
        "DisplayVersion"});
   EXPECT_EQ(entry.output.find("1.0.2"), std::string::npos) << "still the older version:\n" << entry.output;
-  ASSERT_EQ(Wine({HostPath(folder / "uninstall.exe"), "/S"}).exit_code, 0);
+  ASSERT_EQ(Uninstall(), 0);
   for (int i = 0; i < 100 && fs::exists(folder); ++i) usleep(100 * 1000);
   EXPECT_FALSE(fs::exists(folder));
   EXPECT_EQ(prefix.OurKeys(), std::vector<std::string>{});
