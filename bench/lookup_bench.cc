@@ -9,15 +9,10 @@
 // The server is cpp-httplib with TCP_NODELAY on a thread of this process.
 
 #include <benchmark/benchmark.h>
-#include <curl/curl.h>
 
-#include <pugixml.hpp>
-
-#include <cstring>
-#include <stdexcept>
 #include <string>
-#include <vector>
 
+#include "bench/bare_client.h"
 #include "bench/bench_plugin.h"
 #include "bench/loopback_service.h"
 #include "bench/samples.h"
@@ -29,68 +24,12 @@ namespace bench {
 namespace {
 
 constexpr int kResults = 10;
-constexpr const char kUrl[] = "http://travel.marlgate.test/marlgate_travels/travel.php";
 
 std::string Reply() {
   std::string reply = "<search results=\"";
   for (int i = 0; i < kResults; ++i) reply += "Harrow Ford outpost " + std::to_string(i) + "|";
   return reply + "\"/>";
 }
-
-size_t Collect(char* data, size_t size, size_t count, void* userp) {
-  static_cast<std::string*>(userp)->append(data, size * count);
-  return size * count;
-}
-
-// The floor's client: the plug-in's request, as bare as libcurl allows.
-class BareClient {
- public:
-  explicit BareClient(const std::string& connect_to) {
-    easy_ = curl_easy_init();
-    headers_ = curl_slist_append(headers_, "Content-Type: application/x-www-form-urlencoded");
-    headers_ = curl_slist_append(headers_, "X-Plugin-Name: Marlgate_Travels");
-    headers_ = curl_slist_append(headers_, "X-Plugin-Version: 1.0.2");
-    headers_ = curl_slist_append(headers_, "Expect:");
-    connect_to_ = curl_slist_append(connect_to_, connect_to.c_str());
-    curl_easy_setopt(easy_, CURLOPT_URL, kUrl);
-    curl_easy_setopt(easy_, CURLOPT_CONNECT_TO, connect_to_);
-    curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers_);
-    curl_easy_setopt(easy_, CURLOPT_PROXY, "");
-    curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy_, CURLOPT_TCP_NODELAY, 1L);
-    curl_easy_setopt(easy_, CURLOPT_POSTFIELDS, kBody);
-    curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &Collect);
-    curl_easy_setopt(easy_, CURLOPT_WRITEDATA, &body_);
-  }
-  ~BareClient() {
-    curl_easy_cleanup(easy_);
-    curl_slist_free_all(headers_);
-    curl_slist_free_all(connect_to_);
-  }
-
-  // Posts, parses and splits; the number of rows.
-  size_t Lookup() {
-    body_.clear();
-    if (curl_easy_perform(easy_) != CURLE_OK) return 0;
-    pugi::xml_document document;
-    document.load_buffer(body_.data(), body_.size(), pugi::parse_default, pugi::encoding_utf8);
-    const char* start = document.document_element().attribute("results").value();
-    std::vector<std::string> rows;
-    for (const char* bar; (bar = std::strchr(start, '|')) != nullptr; start = bar + 1) {
-      rows.emplace_back(start, bar);
-    }
-    benchmark::DoNotOptimize(rows.data());
-    return rows.size();
-  }
-
- private:
-  static constexpr const char kBody[] =
-      "&travel_action=search&Value=harrow&currentcharacter=&random= .7055475";
-  CURL* easy_ = nullptr;
-  curl_slist* headers_ = nullptr;
-  curl_slist* connect_to_ = nullptr;
-  std::string body_;
-};
 
 void BM_Lookup(benchmark::State& state) {
   LoopbackService service(Reply());

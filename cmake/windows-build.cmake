@@ -27,15 +27,24 @@ set_target_properties(CLI11::CLI11 PROPERTIES
   INTERFACE_SYSTEM_INCLUDE_DIRECTORIES ${MARLGATE_HOST_HEADERS}
   INTERFACE_INCLUDE_DIRECTORIES ${MARLGATE_HOST_HEADERS})
 
-# What widl needs for the component's type library: the system IDL files
-# (libwine-dev) and the type libraries it imports (stdole2.tlb, and the
-# MSXML type library inside msxml3.dll, from Wine's 64-bit DLLs).
+# What widl needs for the type libraries: the system IDL files (libwine-dev)
+# and the type libraries they import (stdole2.tlb, and the MSXML type
+# library inside msxml3.dll, from Wine's 64-bit DLLs; a type library refers
+# to an imported one by its id, so the 64-bit files serve the 32-bit build
+# as well).
 find_path(MARLGATE_IDL_DIR oaidl.idl PATHS /usr/include/wine/wine/windows
           NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
 find_path(MARLGATE_TYPELIB_DIR stdole2.tlb
           PATHS /usr/lib/x86_64-linux-gnu/wine/x86_64-windows /usr/lib/wine/x86_64-windows
           NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
 if(NOT MARLGATE_WIDL OR NOT MARLGATE_IDL_DIR OR NOT MARLGATE_TYPELIB_DIR)
-  message(FATAL_ERROR "The component's type library needs widl (mingw-w64-tools), the IDL "
+  message(FATAL_ERROR "The type libraries need widl (mingw-w64-tools), the IDL "
                       "files of libwine-dev and Wine's 64-bit DLLs (wine64)")
 endif()
+
+# The host contract: the interfaces a host and the plug-in meet through,
+# compiled by both from one IDL.
+include(${CMAKE_SOURCE_DIR}/cmake/widl.cmake)
+marlgate_add_idl(marlgate_host_contract
+  IDL ${CMAKE_SOURCE_DIR}/hostapi/windows/marlgate_host.idl
+  NAME marlgate_host)

@@ -6,6 +6,7 @@ namespace component {
 
 void AddObject();
 void ReleaseObject();
+// An unlock without a matching lock is ignored.
 void LockServer(bool lock);
 // True when no object and no lock is alive.
 bool CanUnload();

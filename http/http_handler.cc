@@ -62,8 +62,10 @@ std::wstring RandomFieldText(float value) {
 httpHandler::httpHandler() : random_(SeededGenerator()) {
   platform::Env* env = platform::Env::Current();
   NoResponseTimer = env->CreateTimer();
-  timeout_connection_ =
-      NoResponseTimer->Timeout.Connect([this](platform::Timer& source) { NoResponseTimer_Timeout(source); });
+  timeout_connection_ = NoResponseTimer->Timeout.Connect([this](platform::Timer& source) {
+    std::shared_ptr<httpHandler> keep = weak_from_this().lock();
+    NoResponseTimer_Timeout(source);
+  });
   CreateRequestObject();
 }
 
@@ -80,8 +82,13 @@ httpHandler::~httpHandler() {
 
 void httpHandler::CreateRequestObject() {
   request_ = platform::Env::Current()->CreateHttpRequest();
-  // Non-owning: the handler owns the request object and outlives it.
-  request_->SetReadyStateHandler([this] { ReadyStateChange(); });
+  // Non-owning: the handler owns the request object and outlives it. An
+  // event handler may release the last reference to this handler: it is
+  // kept until the notification is over.
+  request_->SetReadyStateHandler([this] {
+    std::shared_ptr<httpHandler> keep = weak_from_this().lock();
+    ReadyStateChange();
+  });
 }
 
 bool httpHandler::isRunning() const {
@@ -172,7 +179,8 @@ void httpHandler::ReadyStateChange() {
     if (!trap.Test(4606, [&] { return request_->ReadyState() == 4; })) return;
     trap.Step(4608, [&] {
       if (NoResponseTimer->Running()) NoResponseTimer->Stop();
-      std::wstring reply = request_->ResponseText();
+      // The handlers get a string of their own, which they may change.
+      std::wstring reply = request_->ResponseText().Wide();
       FailMessage.Raise(reply);
     });
     int32_t status = 0;
@@ -187,13 +195,14 @@ void httpHandler::ReadyStateChange() {
       bool parsed = false;
       trap.Step(4612, [&] {
         document = platform::Env::Current()->CreateXmlDocument();
+        // The request object's own text, without a copy.
         parsed = document->LoadXml(request_->ResponseText());
       });
       if (parsed) {
         trap.Step(4614, [&] { serverMessage.Raise(document); });
       } else {
         trap.Step(4658, [&] {
-          std::wstring reply = request_->ResponseText();
+          std::wstring reply = request_->ResponseText().Wide();
           size_t at = FindErrorMark(reply);
           if (at == std::wstring::npos) {
             platform::Raise(platform::kErrInvalidArgument,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <random>
 #include <string>
@@ -25,10 +26,12 @@
 //   no reply within msTimeOut: FailMessage("Timeout -- ..."),
 //                FailMessage("Error: The server did not respond").
 // A newer PostRequest or Abort drops the request in flight: nothing is raised
-// for it. Handlers may call PostRequest or Abort; they must not release the
-// handler itself. No exception leaves any member except the constructor,
-// isRunning and Abort, whose failures pass to their caller.
-class httpHandler : public platform::Unknown {
+// for it. Handlers may call PostRequest or Abort, and may release the
+// handler itself: a handler owned by a shared reference (as MakeRef makes
+// it) keeps itself alive until the notification or time-out that raised
+// the event is over. No exception leaves any member except the
+// constructor, isRunning and Abort, whose failures pass to their caller.
+class httpHandler : public platform::Unknown, public std::enable_shared_from_this<httpHandler> {
  public:
   static constexpr int32_t kDefaultTimeOutMs = 240000;
 
@@ -65,11 +68,13 @@ class httpHandler : public platform::Unknown {
   // Creates the request object and points its notification at this handler.
   void CreateRequestObject();
 
+  // Counted first, so the library counts this object until its last
+  // member is gone.
+  component::ObjectCount object_count_;
   platform::Ref<platform::Timer> NoResponseTimer;
   platform::Connection timeout_connection_;
   platform::Ref<platform::HttpRequest> request_;
   std::mt19937 random_;
-  component::ObjectCount object_count_;
 };
 
 // The random field's text for `value` in [0, 1): a blank, then the number in

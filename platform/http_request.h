@@ -4,6 +4,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/text.h"
+
 namespace platform {
 
 // Transport failures reported in the status's place (not HTTP statuses).
@@ -40,8 +42,11 @@ class HttpRequest {
   virtual int32_t ReadyState() const = 0;
   virtual int32_t Status() const = 0;
   virtual std::wstring StatusText() const = 0;
-  // The whole reply body as text; empty before any body arrived.
-  virtual std::wstring ResponseText() const = 0;
+  // The whole reply body as text, in the form this object holds it (UTF-8
+  // or wide), without a copy; empty before any body arrived. The view stays
+  // valid until the next Open, Send or Abort, the next notification, or the
+  // object's end, whichever comes first.
+  virtual TextView ResponseText() const = 0;
   // Set once, before the first Open.
   virtual void SetReadyStateHandler(std::function<void()> handler) = 0;
 };

@@ -23,6 +23,22 @@ inline int SequenceLength(unsigned char lead) {
 
 inline bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
+// Widens the run of ASCII at the start of in[0..size) into out; its length.
+// Whole blocks of 16 bytes go first, in a shape the compiler vectorises: ASCII
+// is the common case in replies, and they may run to megabytes.
+size_t WidenAscii(const unsigned char* in, size_t size, wchar_t* out) {
+  constexpr size_t kBlock = 16;
+  size_t i = 0;
+  for (; i + kBlock <= size; i += kBlock) {
+    unsigned char any = 0;
+    for (size_t k = 0; k < kBlock; ++k) any |= in[i + k];
+    if (any & 0x80) break;
+    for (size_t k = 0; k < kBlock; ++k) out[i + k] = static_cast<wchar_t>(in[i + k]);
+  }
+  for (; i < size && in[i] < 0x80; ++i) out[i] = static_cast<wchar_t>(in[i]);
+  return i;
+}
+
 // The number of UTF-8 bytes WideToUtf8 makes of `wide`.
 size_t Utf8Length(std::wstring_view wide) {
   size_t length = 0;
@@ -40,16 +56,17 @@ size_t Utf8Length(std::wstring_view wide) {
 // U+10FFFF) becomes its code point. Anything else costs its lead byte one
 // U+FFFD and decoding resumes at the next byte, so each byte that belongs to no
 // well-formed sequence yields exactly one U+FFFD.
-std::wstring Utf8ToWide(std::string_view utf8) {
-  std::wstring out;
-  out.resize(utf8.size());  // never more characters than bytes
+void AppendUtf8AsWide(std::wstring& out, std::string_view utf8) {
+  const size_t start = out.size();
+  out.resize(start + utf8.size());  // never more characters than bytes
   const auto* in = reinterpret_cast<const unsigned char*>(utf8.data());
   const size_t size = utf8.size();
   size_t i = 0;
-  size_t o = 0;
+  size_t o = start;
   while (i < size) {
-    // Runs of ASCII are the common case in replies and logs.
-    while (i < size && in[i] < 0x80) out[o++] = static_cast<wchar_t>(in[i++]);
+    const size_t ascii = WidenAscii(in + i, size - i, &out[o]);
+    i += ascii;
+    o += ascii;
     if (i >= size) break;
 
     const unsigned char lead = in[i];
@@ -87,6 +104,29 @@ std::wstring Utf8ToWide(std::string_view utf8) {
     i += static_cast<size_t>(used);
   }
   out.resize(o);
+}
+
+std::wstring Utf8ToWide(std::string_view utf8) {
+  // ASCII, the common case, widens straight into a string of its size:
+  // no filling first, no measuring after. A short text (a list entry, a
+  // name) is widened on the stack in the same pass that checks it.
+  const auto* in = reinterpret_cast<const unsigned char*>(utf8.data());
+  const size_t size = utf8.size();
+  unsigned char any = 0;
+  constexpr size_t kShort = 64;
+  if (size <= kShort) {
+    wchar_t widened[kShort];
+    for (size_t i = 0; i < size; ++i) {
+      any |= in[i];
+      widened[i] = static_cast<wchar_t>(in[i]);
+    }
+    if (any < 0x80) return std::wstring(widened, size);
+  } else {
+    for (size_t i = 0; i < size; ++i) any |= in[i];
+    if (any < 0x80) return std::wstring(in, in + size);
+  }
+  std::wstring out;
+  AppendUtf8AsWide(out, utf8);
   return out;
 }
 

@@ -20,45 +20,53 @@ using Connections = std::vector<Connection>;
 
 }  // namespace
 
+template <class Handler>
+void Main::Guarded(Handler&& handler) {
+  std::shared_ptr<Main> keep = weak_from_this().lock();
+  handler();
+}
+
 Main::Main()
     : SearchButton([this](hostapi::Button& b) {
         Connections c;
-        c.push_back(b.Accepted.Connect([this](int32_t id) { SearchButton_Accepted(id); }));
+        c.push_back(b.Accepted.Connect([this](int32_t id) { Guarded([&] { SearchButton_Accepted(id); }); }));
         return c;
       }),
       SearchList([this](hostapi::List& l) {
         Connections c;
         c.push_back(l.Change.Connect(
-            [this](int32_t id, int32_t x, int32_t y) { SearchList_Change(id, x, y); }));
+            [this](int32_t id, int32_t x, int32_t y) { Guarded([&] { SearchList_Change(id, x, y); }); }));
         return c;
       }),
       SendToChat([this](hostapi::Button& b) {
         Connections c;
-        c.push_back(b.Accepted.Connect([this](int32_t id) { SendToChat_Accepted(id); }));
+        c.push_back(b.Accepted.Connect([this](int32_t id) { Guarded([&] { SendToChat_Accepted(id); }); }));
         return c;
       }),
       RouteList([this](hostapi::List& l) {
         Connections c;
         c.push_back(l.Change.Connect(
-            [this](int32_t id, int32_t x, int32_t y) { RouteList_Change(id, x, y); }));
+            [this](int32_t id, int32_t x, int32_t y) { Guarded([&] { RouteList_Change(id, x, y); }); }));
         return c;
       }),
       GetNotes([this](hostapi::Button& b) {
         Connections c;
-        c.push_back(b.Accepted.Connect([this](int32_t id) { GetNotes_Accepted(id); }));
+        c.push_back(b.Accepted.Connect([this](int32_t id) { Guarded([&] { GetNotes_Accepted(id); }); }));
         return c;
       }),
       MoreInfoList([this](hostapi::List& l) {
         Connections c;
         c.push_back(l.Change.Connect(
-            [this](int32_t id, int32_t x, int32_t y) { MoreInfoList_Change(id, x, y); }));
+            [this](int32_t id, int32_t x, int32_t y) { Guarded([&] { MoreInfoList_Change(id, x, y); }); }));
         return c;
       }),
       webSendStats([this](httpHandler& h) {
         Connections c;
         c.push_back(h.serverMessage.Connect(
-            [this](platform::Ref<platform::XmlDocument>& doc) { webSendStats_serverMessage(doc); }));
-        c.push_back(h.FailMessage.Connect([this](std::wstring& txt) { webSendstats_FailMessage(txt); }));
+            [this](platform::Ref<platform::XmlDocument>& doc) {
+              Guarded([&] { webSendStats_serverMessage(doc); });
+            }));
+        c.push_back(h.FailMessage.Connect([this](std::wstring& txt) { Guarded([&] { webSendstats_FailMessage(txt); }); }));
         return c;
       }) {}
 
@@ -80,7 +88,7 @@ void Main::IPlugin2_Initialize(platform::Ref<hostapi::Site> site) {
     trap.Step(40, [&] {
       state.CharStats = state.Site->LookupObject(hostapi::kCharacterStatsPath)
                             .As<hostapi::CharacterStats>();
-      charstats_login_ = state.CharStats->Login.Connect([this](int32_t v) { CharStats_Login(v); });
+      charstats_login_ = state.CharStats->Login.Connect([this](int32_t v) { Guarded([&] { CharStats_Login(v); }); });
     });
     trap.Step(60, [&] {
       if (state.FileSystem.empty()) state.FileSystem = env->CreateFileSystem();
@@ -153,20 +161,24 @@ void Main::CharStats_Login(int32_t /*value*/) {
   });
 }
 
-void Main::WriteToChatCheck(const std::wstring& text) {
+namespace {
+
+const std::wstring& TextOf(const std::wstring& text) { return text; }
+const std::wstring& TextOf(plugin::EchoLine& line) { return line.Text(); }
+
+}  // namespace
+
+template <class Line>
+void Main::ChatCheck(Line& line, void (*show)(const std::wstring&)) {
   Hub::ErrorTrap trap(L"WriteToChatCheck", Hub::ErrorTrap::kReportAndLeave);  // step 2
   trap.Run([&] {
     if (trap.Test(14, [&] { return WriteToChat->Checked(); })) {
-      trap.Step(18, [&] { Hub::ChatInfo(text); });
+      trap.Step(18, [&] { show(TextOf(line)); });
     }
   });
 }
 
-void Main::WarnToChatCheck(const std::wstring& text) {
-  Hub::ErrorTrap trap(L"WriteToChatCheck", Hub::ErrorTrap::kReportAndLeave);  // step 2
-  trap.Run([&] {
-    if (trap.Test(14, [&] { return WriteToChat->Checked(); })) {
-      trap.Step(18, [&] { Hub::ChatWarning(text); });
-    }
-  });
-}
+void Main::WriteToChatCheck(const std::wstring& text) { ChatCheck(text, &Hub::ChatInfo); }
+void Main::WarnToChatCheck(const std::wstring& text) { ChatCheck(text, &Hub::ChatWarning); }
+void Main::WriteToChatCheck(plugin::EchoLine& line) { ChatCheck(line, &Hub::ChatInfo); }
+void Main::WarnToChatCheck(plugin::EchoLine& line) { ChatCheck(line, &Hub::ChatWarning); }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "component/module_count.h"
@@ -11,13 +12,16 @@
 #include "platform/event.h"
 #include "platform/ref.h"
 #include "platform/xml_document.h"
+#include "plugin/echo_line.h"
 #include "plugin/event_bound.h"
 
 // The plug-in object the host creates and drives. Its handlers are defined
 // by layer: the host binding in plugin/, the lookups, the reply handling and
 // the sharing to chat in travel/. Every handler runs on the host's UI thread,
-// arms an error trap and lets no exception out.
-class Main : public hostapi::Plugin2 {
+// arms an error trap and lets no exception out. A host may release Main
+// inside one of its events: Main, when owned by a shared reference, keeps
+// itself alive until the handler has returned.
+class Main : public hostapi::Plugin2, public std::enable_shared_from_this<Main> {
  public:
   Main();
   ~Main() override;
@@ -45,7 +49,20 @@ class Main : public hostapi::Plugin2 {
   void WriteToServer(const std::wstring& mode, const std::wstring& value);
   void WriteToChatCheck(const std::wstring& text);
   void WarnToChatCheck(const std::wstring& text);
+  // The same for a line whose text is written only when it is shown.
+  void WriteToChatCheck(plugin::EchoLine& line);
+  void WarnToChatCheck(plugin::EchoLine& line);
+  // Both routines: `show` writes the line's text to chat while WriteToChat
+  // is ticked.
+  template <class Line>
+  void ChatCheck(Line& line, void (*show)(const std::wstring&));
+  // Runs an event handler with Main kept alive for its length.
+  template <class Handler>
+  void Guarded(Handler&& handler);
 
+  // Counted first, so the library counts this object until its last
+  // member is gone.
+  component::ObjectCount object_count_;
   platform::Ref<hostapi::Panel> Panel;
   plugin::EventBound<hostapi::TextBox> SearchText;
   plugin::EventBound<hostapi::Button> SearchButton;
@@ -67,7 +84,6 @@ class Main : public hostapi::Plugin2 {
 
   // The filter's Login subscription; the filter itself is kept in PluginState.
   platform::Connection charstats_login_;
-  component::ObjectCount object_count_;
 };
 
 // The row icon every row of a list carries in column 1, sub-value 1.

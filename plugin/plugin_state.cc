@@ -1,8 +1,9 @@
 #include "plugin/plugin_state.h"
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <unordered_map>
 
 #include "hub/error_report.h"
@@ -23,27 +24,59 @@ struct ThreadState {
   ErrorRecord current_error;
 };
 
+// A number of its own for each thread that uses the library, never given
+// twice in one load: a thread that starts later with the id of one that
+// ended must not inherit the objects of the other's apartment. (A trivial
+// thread_local: it pins nothing and needs no destructor.)
+std::atomic<uint64_t> g_next_thread_key{1};
+thread_local uint64_t t_thread_key = 0;
+
+uint64_t ThisThreadKey() {
+  if (t_thread_key == 0) t_thread_key = g_next_thread_key.fetch_add(1);
+  return t_thread_key;
+}
+
 class PluginStates {
  public:
   ThreadState& ForThisThread() {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto& slot = states_[std::this_thread::get_id()];
+    auto& slot = states_[ThisThreadKey()];
     if (!slot) slot = std::make_unique<ThreadState>();
     return *slot;
   }
+  void DropThisThread() {
+    std::unique_ptr<ThreadState> dropped;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      auto it = states_.find(ThisThreadKey());
+      if (it == states_.end()) return;
+      dropped = std::move(it->second);
+      states_.erase(it);
+    }
+    // Released outside the lock: a host object's destructor may call back.
+  }
   void DropAll() {
-    std::unordered_map<std::thread::id, std::unique_ptr<ThreadState>> dropped;
+    std::unordered_map<uint64_t, std::unique_ptr<ThreadState>> dropped;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       dropped.swap(states_);
     }
-    // Released outside the lock: a host object's destructor may call back.
   }
-  ~PluginStates() { DropAll(); }
+  void LeakAtUnload() { leak_at_unload_ = true; }
+  ~PluginStates() {
+    if (!leak_at_unload_) {
+      DropAll();
+      return;
+    }
+    // What is left belongs to threads that did not let go before the
+    // unload; their objects cannot be released here (see LeakStatesAtUnload).
+    for (auto& [key, state] : states_) static_cast<void>(state.release());
+  }
 
  private:
   std::mutex mutex_;
-  std::unordered_map<std::thread::id, std::unique_ptr<ThreadState>> states_;
+  std::unordered_map<uint64_t, std::unique_ptr<ThreadState>> states_;
+  bool leak_at_unload_ = false;
 };
 
 PluginStates g_states;
@@ -56,6 +89,10 @@ PluginStateFields& PluginState() { return g_states.ForThisThread().fields; }
 ErrorRecord& CurrentError() { return g_states.ForThisThread().current_error; }
 
 void DropPluginState() { g_states.DropAll(); }
+
+void DropThisThreadPluginState() { g_states.DropThisThread(); }
+
+void LeakPluginStatesAtUnload() { g_states.LeakAtUnload(); }
 
 std::wstring PluginFolder() {
   if (!g_folder_for_testing.empty()) return g_folder_for_testing;

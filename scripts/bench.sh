@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds and runs the benchmarks (Google Benchmark; not tests): reply
-# handling and a lookup end to end, each against its floor, and the resident
-# size of marlgate-host with the plug-in over 10 000 lookups. Prints the
-# ratios, their targets and the machine at the end.
+# Builds and runs the benchmarks (Google Benchmark; not tests): the reply
+# path of a large search and a small lookup end to end over loopback, each
+# against its floor, and the resident size of marlgate-host with the plug-in
+# over 10 000 lookups. Prints the ratios, their targets, the machine and its
+# load average at the end.
 # Usage: scripts/bench.sh [benchmark options, e.g. --benchmark_filter=Lookup]
 set -euo pipefail
 cd "$(dirname "$0")/.."

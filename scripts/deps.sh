@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing need, when missing.
-# Usage: scripts/deps.sh [group...]   groups: build (default), test
+# Usage: scripts/deps.sh [group...]
+#   groups: build (default), test, bench, windows (the cross-compiled
+#   Windows build, Wine, the installer's tools)
 set -euo pipefail
 
 groups=("$@")
@@ -16,6 +18,8 @@ for g in "${groups[@]}"; do
     # loopback ports; the system's nginx service is not used.
     test) packages+=(tmux nginx) ;;
     bench) packages+=(libbenchmark-dev wrk) ;;
+    windows) packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
+                        libwine-dev wine wine64 file binutils nsis p7zip-full) ;;
     *) echo "deps.sh: unknown group $g" >&2; exit 2 ;;
   esac
 done

@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
-# The Windows build and its tests: cross-compiles the plug-in (a COM server),
-# the reference host and the Windows tests with mingw-w64, makes a fresh Wine
-# prefix under the build folder, registers marlgate_travels.dll with
-# regsvr32, runs the Windows unit tests and the script-mode end-to-end tests
-# under Wine, unregisters the DLL and checks that none of its keys is left.
+# The Windows build and its tests. Cross-compiles with mingw-w64, for x86-64
+# (everything: the plug-in, the reference host with its components DLL, the
+# tests) and for 32-bit x86 (the plug-in DLL players install, and the host).
+# 32-bit code does not run on these machines (their kernel refuses it), so
+# the i686 DLL is checked, not run: a PE32 DLL, importing system DLLs only,
+# exporting only the COM entry points, its type library of automation types
+# only (read as data by the x86-64 tests). Then, in a fresh Wine prefix: the
+# x86-64 DLLs registered with regsvr32, the Windows unit tests, every script
+# case of both reference hosts through the Windows host (once as it is, once
+# with MSXML 4.0 disabled so that 6.0 serves), a VBScript client of
+# httpHandler under Wine's cscript, and unregistration leaving no key behind.
 # Installs what is missing (mingw-w64, Wine, ...) with apt-get.
 #
 # Usage: scripts/test-windows.sh
@@ -15,36 +21,28 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 build=$root/build-windows
-
-if [ "${MARLGATE_SKIP_WINDOWS:-}" = "1" ]; then
-  if [ "${CI:-}" = "true" ]; then
-    echo "test-windows.sh: MARLGATE_SKIP_WINDOWS is ignored in CI" >&2
-  else
-    echo "test-windows.sh: skipped (MARLGATE_SKIP_WINDOWS=1)"
-    exit 0
-  fi
-fi
+build32=$root/build-windows-i686
 
 # --- packages ---------------------------------------------------------------
-packages=(cmake ninja-build g++ pkg-config
-          g++-mingw-w64-x86-64-posix mingw-w64-tools libwine-dev wine wine64
-          libgtest-dev libgmock-dev nlohmann-json3-dev libcli11-dev libcpp-httplib-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-  echo "Installing: ${missing[*]}" >&2
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
-fi
+scripts/deps.sh build test windows
 
 # --- build ------------------------------------------------------------------
 cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
       -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j2
+cmake -S . -B "$build32" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMARLGATE_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build32" -j2
+# The players' packages of both builds, and a newer build of the 64-bit
+# installer for the upgrade test (the same files under a higher version).
+cmake --build "$build" --target package
+cmake --build "$build32" --target package
+version=$(sed -n 's/^project(MarlgateTravels VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+newer="${version%.*}.$(( ${version##*.} + 1 ))"
+makensis -V2 -DARCH=x64 -DVERSION="$newer" -DFILE_VERSION="${newer%.*}.0.${newer##*.}" \
+  -DDLL="$build/packages/stage-x64/marlgate_travels.dll" \
+  -DVIEW="$build/packages/stage-x64/Marlgate_Travels.xml" \
+  -DOUT_FILE="$build/packages/upgrade-x64-setup.exe" packaging/windows/marlgate_travels.nsi
 # The end-to-end driver runs on Linux: it starts the loopback service and
 # runs the Windows host under Wine.
 cmake -S tests/windows/e2e -B "$build/e2e-driver" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -114,26 +112,83 @@ gtest() {
   fi
 }
 
-dll="Z:$(echo "$build/bin/marlgate_travels.dll" | tr / '\\')"
+# --- the 32-bit plug-in, checked without running it -------------------------
+# system DLLs every Windows has; nothing of the compiler's runtime (libstdc++,
+# libgcc, winpthread) and no platform DLL of ours may be imported.
+system_dlls='^(KERNEL32|USER32|ADVAPI32|ole32|OLEAUT32|WS2_32|msvcrt)\.dll$'
+entry_points='DllCanUnloadNow DllGetClassObject DllInstall DllRegisterServer DllUnregisterServer'
+
+# self_contained DLL OBJDUMP FILE-PATTERN
+self_contained() {
+  local dll=$1 objdump=$2 pattern=$3
+  file "$dll"
+  file "$dll" | grep -q -E "$pattern" || { echo "not a $pattern"; return 1; }
+  local imports exports
+  imports=$("$objdump" -p "$dll" | sed -n 's/^\s*DLL Name: //p')
+  echo "imports: $(echo $imports)"
+  local import
+  for import in $imports; do
+    echo "$import" | grep -q -E "$system_dlls" || { echo "imports $import"; return 1; }
+  done
+  exports=$("$objdump" -p "$dll" | sed -n 's/^\s*\[ *[0-9]*\] \([A-Za-z_][A-Za-z0-9_@]*\)$/\1/p' | sort | tr '\n' ' ')
+  echo "exports: $exports"
+  [ "$exports" = "$entry_points " ] || { echo "exports are not the COM entry points"; return 1; }
+}
+check i686-dll-self-contained self_contained "$build32/bin/marlgate_travels.dll" i686-w64-mingw32-objdump \
+  'PE32 executable \(DLL\).*Intel 80386'
+check x86-64-dll-self-contained self_contained "$build/bin/marlgate_travels.dll" x86_64-w64-mingw32-objdump \
+  'PE32\+ executable \(DLL\).*x86-64'
+
+# The 32-bit installer, checked without running it: a 32-bit program that
+# carries exactly the 32-bit DLL and the view file.
+installer_contents() {
+  local setup=$1 stage=$2 pattern=$3 list
+  file "$setup"
+  file "$setup" | grep -q -E "$pattern" || { echo "not a $pattern"; return 1; }
+  list=$(7z l -slt "$setup" | sed -n 's/^Path = //p' | grep -v -E '^\$PLUGINSDIR|setup\.exe$' | sort | tr '\n' ' ')
+  echo "files: $list"
+  [ "$list" = "Marlgate_Travels.xml marlgate_travels.dll uninstall.exe " ] || { echo "unexpected files"; return 1; }
+  local out
+  out=$(mktemp -d)
+  7z e -y -o"$out" "$setup" marlgate_travels.dll Marlgate_Travels.xml >/dev/null
+  cmp "$out/marlgate_travels.dll" "$stage/marlgate_travels.dll" &&
+    cmp "$out/Marlgate_Travels.xml" "$stage/Marlgate_Travels.xml" &&
+    file "$out/marlgate_travels.dll" | grep -q 'PE32 executable (DLL).*Intel 80386\|PE32+ executable (DLL).*x86-64'
+  local status=$?
+  rm -rf "$out"
+  return $status
+}
+check i686-installer-contents installer_contents "$build32/packages/Marlgate_Travels-$version-setup.exe" \
+  "$build32/packages/stage" 'PE32 executable.*Intel 80386'
+
+winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
+dll=$(winpath "$build/bin/marlgate_travels.dll")
+host_dll=$(winpath "$build/bin/marlgate_host.dll")
 clsid_main='{DA1DF1DA-18A6-473F-851E-0D1A0FBD7D06}'
 clsid_handler='{1EBCD13B-85FC-4996-8320-D47D04860361}'
+clsid_timer='{C1F0E221-767D-4CCA-802B-BAF556068E27}'
 keys=("CLSID\\$clsid_main" "CLSID\\$clsid_handler" "marlgate_travels.Main"
       "marlgate_travels.httpHandler" "TypeLib\\{4E4BBEFA-1818-4437-8FFE-DC6EEFA8C259}"
-      "Interface\\{B0E2A9A4-3A77-4C51-9E0B-6D0C2F6F2A01}"
       "Interface\\{5C3B7E21-4D8A-4F0E-9B61-27A40CE3957D}"
       "Interface\\{14D0B042-6F3F-497A-A54C-1D25C42834B2}")
+host_keys=("CLSID\\$clsid_timer" "TypeLib\\{D19D8DF6-F883-4CC0-A741-B20554E887F9}"
+           "Interface\\{780D804F-D974-4E37-9EFB-F47BBB9DD7E3}")
 
+# The host's components first (the host contract's type library, which the
+# plug-in's imports, and the timer class a script host needs), then the
+# plug-in.
 registered() {
-  wine regsvr32 "$dll" &&
+  wine regsvr32 "$host_dll" && wine regsvr32 "$dll" &&
     wine reg query "HKCR\\CLSID\\$clsid_main\\InprocServer32" | grep -q -F "marlgate_travels.dll" &&
-    for key in "${keys[@]}"; do wine reg query "HKCR\\$key" >/dev/null || return 1; done
+    for key in "${keys[@]}" "${host_keys[@]}"; do wine reg query "HKCR\\$key" >/dev/null || return 1; done
 }
 
 # Keys left behind are looked for in the saved registry too, so that a key
 # of ours under any other name would be found.
 unregistered() {
   wine regsvr32 /u "$dll" || return 1
-  for key in "${keys[@]}"; do
+  wine regsvr32 /u "$host_dll" || return 1
+  for key in "${keys[@]}" "${host_keys[@]}"; do
     if wine reg query "HKCR\\$key" >/dev/null 2>&1; then
       echo "still registered: HKCR\\$key"
       return 1
@@ -142,17 +197,28 @@ unregistered() {
   # Stopping the server saves the registry to the prefix's files.
   wineserver -k 2>/dev/null || true
   wineserver -w 2>/dev/null || true
-  if grep -i -n -E 'DA1DF1DA-18A6|1EBCD13B-85FC|4E4BBEFA-1818|B0E2A9A4-3A77|5C3B7E21-4D8A|14D0B042-6F3F|marlgate_travels\.' \
+  if grep -i -n -E 'DA1DF1DA-18A6|1EBCD13B-85FC|4E4BBEFA-1818|5C3B7E21-4D8A|14D0B042-6F3F|C1F0E221-767D|D19D8DF6-F883|780D804F-D974|marlgate_travels\.|marlgate_host' \
        "$WINEPREFIX/system.reg" "$WINEPREFIX/user.reg"; then
-    echo "keys of the component are left in the registry"
+    echo "keys of the components are left in the registry"
     return 1
   fi
 }
 
+# The VBScript client: late-bound through IDispatch, by ProgID, as a script
+# host uses the plug-in's httpHandler (tests/windows/script/).
 check regsvr32 registered
 gtest windows_platform_test wine "$build/bin/windows_platform_test.exe"
-gtest windows_component_test wine "$build/bin/windows_component_test.exe"
-gtest windows_e2e_test env MARLGATE_WINDOWS_BIN_DIR="$build/bin" "$build/e2e-driver/windows_e2e_test"
+gtest windows_component_test env MARLGATE_I686_DLL="$(winpath "$build32/bin/marlgate_travels.dll")" \
+  MARLGATE_HOST_CONTRACT_TLB="$(winpath "$build/idl/marlgate_host.tlb")" \
+  wine "$build/bin/windows_component_test.exe"
+gtest windows_host_contract_test wine "$build/bin/windows_host_contract_test.exe"
+e2e=(env MARLGATE_WINDOWS_BIN_DIR="$build/bin" "$build/e2e-driver/windows_e2e_test")
+gtest windows_e2e_test env MARLGATE_INSTALLER="$build/packages/Marlgate_Travels-$version-x64-setup.exe" \
+  MARLGATE_UPGRADE_INSTALLER="$build/packages/upgrade-x64-setup.exe" "${e2e[@]}"
+# A fresh Windows has MSXML 3.0 and 6.0 only: the same cases with 4.0's
+# DLL refused, so that every request and reply goes through 6.0.
+gtest windows_e2e_test_msxml6 env WINEDLLOVERRIDES="$WINEDLLOVERRIDES;msxml4=d" "${e2e[@]}" \
+  --gtest_filter=-WindowsInstaller.*
 check regsvr32-unregister unregistered
 
 echo "windows: $passed passed, $failed failed, $skipped skipped"

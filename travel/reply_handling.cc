@@ -5,6 +5,11 @@
 // in column 0 sub-value 0 and RowIcon in column 1 sub-value 1, except the
 // "There are no results for your search" row, which has no icon.
 //
+// Each attribute is read once per reply, by the first step that uses it, as
+// a view into the document's own text (UTF-8 or wide, as the document keeps
+// it); the later steps use that view. Lists are cut at "|" in that form, and
+// each entry becomes wide text once, on its way into its cell.
+//
 // Both handlers run on the host's UI thread, called synchronously from
 // webSendStats' completion, and let nothing escape: their traps report.
 
@@ -18,26 +23,28 @@
 #include "hub/chat.h"
 #include "hub/error_trap.h"
 #include "platform/error.h"
+#include "platform/text.h"
 #include "platform/variant.h"
 #include "platform/xml_document.h"
+#include "plugin/echo_line.h"
 #include "plugin/main.h"
 
 namespace {
 
 using RowCounter = int16_t;
+using platform::TextView;
 
-// The value of the root's attribute `name`; "" when it is absent.
-std::wstring Attribute(const platform::Ref<platform::XmlElement>& root, const wchar_t* name) {
-  return root->GetAttribute(name).value_or(std::wstring());
+// The value of the root's attribute `name`; empty when it is absent.
+TextView Attribute(const platform::Ref<platform::XmlElement>& root, const wchar_t* name) {
+  return root->GetAttribute(name).value_or(TextView());
 }
 
-// The literal followed by the value, made in one allocation of its size:
-// a value may run to megabytes, and a chat line is made of it even while
-// WriteToChat is unticked.
-std::wstring Joined(std::wstring_view literal, const std::wstring& value) {
+// The literal followed by the value, made in one allocation of its size.
+std::wstring Joined(std::wstring_view literal, TextView value) {
   std::wstring line;
   line.reserve(literal.size() + value.size());
-  line.append(literal).append(value);
+  line.append(literal);
+  value.AppendWide(line);
   return line;
 }
 
@@ -68,20 +75,19 @@ constexpr LoopSteps kNotesLoop{1550, 1560, 1570, 1580, 1590, 1600, 1610};
 // the last "|". The text is scanned once from left to right: each step goes
 // on from where the last one stopped, so a long reply costs time in
 // proportion to its length.
-void FillRows(Hub::ErrorTrap& trap, const plugin::EventBound<hostapi::List>& list,
-              const std::wstring& text, size_t& remaining, size_t bar, RowCounter& counter,
-              const LoopSteps& steps) {
-  while (bar != std::wstring::npos) {
+void FillRows(Hub::ErrorTrap& trap, const plugin::EventBound<hostapi::List>& list, TextView text,
+              size_t& remaining, size_t bar, RowCounter& counter, const LoopSteps& steps) {
+  while (bar != TextView::npos) {
     std::wstring entry;
-    trap.Step(steps.entry, [&] { entry.assign(text, remaining, bar - remaining); });
+    trap.Step(steps.entry, [&] { entry = text.Sub(remaining, bar - remaining).Wide(); });
     trap.Step(steps.shorten, [&] { remaining = bar + 1; });
     trap.Step(steps.insert, [&] { list->InsertRow(counter); });
-    // The entry is not used again: its text moves into the cell's value.
+    // The entry is not used again: its text moves into the value handed over.
     trap.Step(steps.text_cell,
               [&] { list->SetCell(0, counter, 0, platform::Variant(std::move(entry))); });
     trap.Step(steps.icon_cell, [&] { list->SetCell(1, counter, 1, RowIcon); });
     trap.Step(steps.add, [&] { AddOne(counter); });
-    trap.Step(steps.find, [&] { bar = text.find(L'|', remaining); });
+    trap.Step(steps.find, [&] { bar = text.Find('|', remaining); });
   }
 }
 
@@ -89,25 +95,29 @@ void FillRows(Hub::ErrorTrap& trap, const plugin::EventBound<hostapi::List>& lis
 
 void Main::webSendStats_serverMessage(platform::Ref<platform::XmlDocument>& ResponseXML) {
   Hub::ErrorTrap trap(L"webSendStats_serverMessage", Hub::ErrorTrap::kReportAndLeave);
-  // Held for this run only; released on every way out, a failed step included.
+  // Held for this run only; released on every way out, a failed step
+  // included. The attribute views below point into it.
   platform::Ref<platform::XmlElement> root;
   trap.Run([&] {
     trap.Step(50, [&] { root = ResponseXML->DocumentElement(); });
     RowCounter counter = 0;
 
     if (trap.Test(60, [&] { return root->TagName() == L"search"; })) {
+      TextView results;
       trap.Step(70, [&] {
-        WriteToChatCheck(Joined(L"search returned: ", Attribute(root, L"results")));
+        results = Attribute(root, L"results");
+        plugin::EchoLine line(L"search returned: ", results);
+        WriteToChatCheck(line);
       });
       trap.Step(75, [&] { SearchList->Clear(); });
-      if (trap.Test(80, [&] { return !Attribute(root, L"results").empty(); })) {
-        std::wstring results;
+      if (trap.Test(80, [&] { return !results.empty(); })) {
+        TextView remaining_text;
         size_t remaining = 0;
-        size_t bar = std::wstring::npos;
-        trap.Step(90, [&] { results = Attribute(root, L"results"); });
-        trap.Step(100, [&] { bar = results.find(L'|', remaining); });
+        size_t bar = TextView::npos;
+        trap.Step(90, [&] { remaining_text = results; });
+        trap.Step(100, [&] { bar = remaining_text.Find('|', remaining); });
         trap.Step(110, [&] { counter = 0; });
-        FillRows(trap, SearchList, results, remaining, bar, counter, kResultsLoop);
+        FillRows(trap, SearchList, remaining_text, remaining, bar, counter, kResultsLoop);
         // Every result ends in "|": text after the last one is not an entry.
       } else {
         trap.Step(225, [&] {
@@ -118,43 +128,75 @@ void Main::webSendStats_serverMessage(platform::Ref<platform::XmlDocument>& Resp
     }
 
     if (trap.Test(300, [&] { return root->TagName() == L"error"; })) {
-      trap.Step(310, [&] { WarnToChatCheck(Joined(L"Error: ", Attribute(root, L"reason"))); });
-      if (trap.Test(320, [&] { return !Attribute(root, L"reason").empty(); })) {
+      TextView reason;
+      trap.Step(310, [&] {
+        reason = Attribute(root, L"reason");
+        plugin::EchoLine line(L"Error: ", reason);
+        WarnToChatCheck(line);
+      });
+      if (trap.Test(320, [&] { return !reason.empty(); })) {
         trap.Step(330, [&] { RouteList->Clear(); });
         trap.Step(340, [&] { counter = 0; });
         trap.Step(350, [&] { RouteList->InsertRow(0); });
-        trap.Step(360, [&] {
-          RouteList->SetCell(0, 0, 0, Joined(L"Error: ", Attribute(root, L"reason")));
-        });
+        trap.Step(360, [&] { RouteList->SetCell(0, 0, 0, Joined(L"Error: ", reason)); });
         trap.Step(370, [&] { RouteList->SetCell(1, 0, 1, RowIcon); });
       }
     }
 
     if (trap.Test(400, [&] { return root->TagName() == L"get"; })) {
       trap.Step(405, [&] { counter = 0; });
-      if (trap.Test(410, [&] { return !Attribute(root, L"name").empty(); })) {
-        trap.Step(420, [&] { WriteToChatCheck(Joined(L"Name returned ", Attribute(root, L"name"))); });
-        trap.Step(430, [&] { Dest->SetText(Attribute(root, L"name")); });
-        trap.Step(440, [&] { Dest2->SetText(Attribute(root, L"name")); });
+      TextView name;
+      if (trap.Test(410, [&] {
+            name = Attribute(root, L"name");
+            return !name.empty();
+          })) {
+        std::wstring name_text;
+        trap.Step(420, [&] {
+          plugin::EchoLine line(L"Name returned ", name);
+          WriteToChatCheck(line);
+        });
+        trap.Step(430, [&] {
+          name_text = name.Wide();
+          Dest->SetText(name_text);
+        });
+        trap.Step(440, [&] { Dest2->SetText(name_text); });
       }
-      if (trap.Test(460, [&] { return !Attribute(root, L"coords").empty(); })) {
-        trap.Step(470, [&] { WriteToChatCheck(Joined(L"Coords returned ", Attribute(root, L"coords"))); });
-        trap.Step(480, [&] { Coords->SetText(Attribute(root, L"coords")); });
-        trap.Step(490, [&] { Coords2->SetText(Attribute(root, L"coords")); });
+      TextView coords;
+      if (trap.Test(460, [&] {
+            coords = Attribute(root, L"coords");
+            return !coords.empty();
+          })) {
+        std::wstring coords_text;
+        trap.Step(470, [&] {
+          plugin::EchoLine line(L"Coords returned ", coords);
+          WriteToChatCheck(line);
+        });
+        trap.Step(480, [&] {
+          coords_text = coords.Wide();
+          Coords->SetText(coords_text);
+        });
+        trap.Step(490, [&] { Coords2->SetText(coords_text); });
       }
-      if (trap.Test(600, [&] { return !Attribute(root, L"route").empty(); })) {
-        trap.Step(610, [&] { WriteToChatCheck(Joined(L"Route returned ", Attribute(root, L"route"))); });
-        std::wstring route;
+      TextView route;
+      if (trap.Test(600, [&] {
+            route = Attribute(root, L"route");
+            return !route.empty();
+          })) {
+        trap.Step(610, [&] {
+          plugin::EchoLine line(L"Route returned ", route);
+          WriteToChatCheck(line);
+        });
+        TextView remaining_text;
         size_t remaining = 0;
-        size_t bar = std::wstring::npos;
-        trap.Step(620, [&] { route = Attribute(root, L"route"); });
-        trap.Step(630, [&] { bar = route.find(L'|', remaining); });
+        size_t bar = TextView::npos;
+        trap.Step(620, [&] { remaining_text = route; });
+        trap.Step(630, [&] { bar = remaining_text.Find('|', remaining); });
         trap.Step(640, [&] { RouteList->Clear(); });
-        FillRows(trap, RouteList, route, remaining, bar, counter, kRouteLoop);
+        FillRows(trap, RouteList, remaining_text, remaining, bar, counter, kRouteLoop);
         // A step after the last "|" needs no "|" of its own.
-        if (trap.Test(800, [&] { return remaining < route.size(); })) {
+        if (trap.Test(800, [&] { return remaining < remaining_text.size(); })) {
           trap.Step(810, [&] { RouteList->InsertRow(counter); });
-          trap.Step(820, [&] { RouteList->SetCell(0, counter, 0, route.substr(remaining)); });
+          trap.Step(820, [&] { RouteList->SetCell(0, counter, 0, remaining_text.Sub(remaining).Wide()); });
           trap.Step(830, [&] { RouteList->SetCell(1, counter, 1, RowIcon); });
         }
       } else {
@@ -167,24 +209,40 @@ void Main::webSendStats_serverMessage(platform::Ref<platform::XmlDocument>& Resp
 
     if (trap.Test(1400, [&] { return root->TagName() == L"more"; })) {
       trap.Step(1410, [&] { counter = 0; });
-      if (trap.Test(1415, [&] { return !Attribute(root, L"lvls").empty(); })) {
-        trap.Step(1420, [&] { WriteToChatCheck(Joined(L"Levels returned ", Attribute(root, L"lvls"))); });
-        trap.Step(1430, [&] { Levels->SetText(Joined(L"Levels: ", Attribute(root, L"lvls"))); });
+      TextView lvls;
+      if (trap.Test(1415, [&] {
+            lvls = Attribute(root, L"lvls");
+            return !lvls.empty();
+          })) {
+        trap.Step(1420, [&] {
+          plugin::EchoLine line(L"Levels returned ", lvls);
+          WriteToChatCheck(line);
+        });
+        trap.Step(1430, [&] { Levels->SetText(Joined(L"Levels: ", lvls)); });
       } else {
         trap.Step(1450, [&] { Levels->SetText(L""); });
       }
-      if (trap.Test(1470, [&] { return !Attribute(root, L"notes").empty(); })) {
-        trap.Step(1480, [&] { WriteToChatCheck(Joined(L"Notes returned ", Attribute(root, L"notes"))); });
-        std::wstring notes;
+      TextView notes;
+      if (trap.Test(1470, [&] {
+            notes = Attribute(root, L"notes");
+            return !notes.empty();
+          })) {
+        trap.Step(1480, [&] {
+          plugin::EchoLine line(L"Notes returned ", notes);
+          WriteToChatCheck(line);
+        });
+        TextView remaining_text;
         size_t remaining = 0;
-        size_t bar = std::wstring::npos;
-        trap.Step(1500, [&] { notes = Attribute(root, L"notes"); });
-        trap.Step(1510, [&] { bar = notes.find(L'|', remaining); });
+        size_t bar = TextView::npos;
+        trap.Step(1500, [&] { remaining_text = notes; });
+        trap.Step(1510, [&] { bar = remaining_text.Find('|', remaining); });
         trap.Step(1520, [&] { MoreInfoList->Clear(); });
-        FillRows(trap, MoreInfoList, notes, remaining, bar, counter, kNotesLoop);
-        if (trap.Test(1640, [&] { return remaining < notes.size(); })) {
+        FillRows(trap, MoreInfoList, remaining_text, remaining, bar, counter, kNotesLoop);
+        if (trap.Test(1640, [&] { return remaining < remaining_text.size(); })) {
           trap.Step(1650, [&] { MoreInfoList->InsertRow(counter); });
-          trap.Step(1660, [&] { MoreInfoList->SetCell(0, counter, 0, notes.substr(remaining)); });
+          trap.Step(1660, [&] {
+            MoreInfoList->SetCell(0, counter, 0, remaining_text.Sub(remaining).Wide());
+          });
           trap.Step(1665, [&] { MoreInfoList->SetCell(1, counter, 1, RowIcon); });
         }
       } else {

@@ -1,8 +1,10 @@
 // marlgate-host.exe: the reference host on Windows, in script mode. It
-// enters a single-threaded COM apartment, registers the plug-in library and
-// creates its Main with CoCreateInstance, gives it a site, and drives it from
-// a script; the message loop (the thread's Windows message queue) runs
-// inside `wait` and `advance`. Events go to standard output as JSON lines
+// enters a single-threaded COM apartment, registers its Timer class for its
+// own process, registers the plug-in library and creates its Main with
+// CoCreateInstance, gives it the site's COM object (the host contract), and
+// drives it from a script; the message loop (the thread's Windows message
+// queue) runs inside `wait` and `advance`, and the host's timers run on
+// that loop's clock. Events go to standard output as JSON lines
 // (or text), the host's own diagnostics to standard error, as in the Linux
 // host (docs/host-script-mode.md).
 //
@@ -32,6 +34,7 @@
 #include "host/json_event_writer.h"
 #include "host/script_runner.h"
 #include "host/text_event_writer.h"
+#include "host/windows/timer_class_registration.h"
 #include "platform/http_settings.h"
 #include "platform/text.h"
 
@@ -135,7 +138,18 @@ int Run(int argc, char** argv) {
       std::cerr << "marlgate-host: COM cannot be started on this thread\n";
       return kStartFailure;
     }
+    // Revoked at the end of the block, after the session has let the
+    // plug-in go and before COM ends.
+    host::windows::TimerClassRegistration timer_class;
+    // The plug-in has its own copy of the platform: the entries reach it
+    // through the process environment (platform/http_settings.h).
     platform::SetConnectTo(connect_to);
+    std::string joined;
+    for (const std::string& entry : connect_to) joined += (joined.empty() ? "" : ",") + entry;
+    if (!connect_to.empty()) {
+      ::SetEnvironmentVariableW(platform::Utf8ToWide(platform::kConnectToVariable).c_str(),
+                                platform::Utf8ToWide(joined).c_str());
+    }
 
     std::shared_ptr<host::EventSink> sink;
     if (format == "text") {

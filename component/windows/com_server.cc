@@ -1,8 +1,5 @@
 #include "component/windows/com_server.h"
 
-#include <exception>
-#include <new>
-
 #include "platform/error.h"
 #include "platform/windows/com_error.h"
 
@@ -38,42 +35,6 @@ ComPtr<ITypeInfo> OwnTypeInfo(REFGUID guid) {
   platform::windows::CheckHResult(library->GetTypeInfoOfGuid(guid, info.Receive()),
                                   L"Reading the type library");
   return info;
-}
-
-namespace {
-
-void SetErrorInformation(REFIID iid, const std::wstring& description) {
-  ComPtr<ICreateErrorInfo> create;
-  if (FAILED(::CreateErrorInfo(create.Receive()))) return;
-  create->SetGUID(iid);
-  create->SetSource(const_cast<LPOLESTR>(L"marlgate_travels"));
-  Bstr text(description);
-  create->SetDescription(text.get());
-  ComPtr<IErrorInfo> info = create.Query<IErrorInfo>(IID_IErrorInfo);
-  if (info) ::SetErrorInfo(0, info.get());
-}
-
-}  // namespace
-
-HRESULT CurrentExceptionToHResult(REFIID iid) noexcept {
-  try {
-    try {
-      throw;
-    } catch (const platform::Error& e) {
-      SetErrorInformation(iid, e.description());
-      if (e.number() < 0) return static_cast<HRESULT>(e.number());
-      if (e.number() > 0 && e.number() <= 0xFFFF) {
-        return MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, e.number());
-      }
-      return E_FAIL;
-    } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
-    } catch (...) {
-      return E_UNEXPECTED;
-    }
-  } catch (...) {
-    return E_UNEXPECTED;
-  }
 }
 
 }  // namespace component::windows

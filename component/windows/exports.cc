@@ -1,19 +1,33 @@
 // The DLL's COM entry points (named in marlgate_travels.def). No exception
 // leaves any of them.
+//
+// Nothing that calls into another component runs inside DllMain, under the
+// loader lock: the plug-in's per-thread state (host objects, the scripting
+// runtime's log stream) is let go of by DllCanUnloadNow, on the thread that
+// asks, when it answers yes. What another thread still holds at the unload
+// is leaked rather than released under the lock.
 
 #include <windows.h>
 #include <objbase.h>
 
 #include "component/module_count.h"
-#include "component/windows/class_factory.h"
 #include "component/windows/http_handler_object.h"
 #include "component/windows/main_object.h"
 #include "component/windows/registration.h"
 #include "marlgate_travels.h"
+#include "platform/message_loop.h"
+#include "platform/windows/class_factory.h"
+#include "platform/windows/module_objects.h"
+#include "plugin/plugin_state.h"
 
-using component::windows::ClassFactory;
 using component::windows::HttpHandlerObject;
 using component::windows::MainObject;
+using platform::windows::ClassFactory;
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) Hub::LeakPluginStatesAtUnload();
+  return TRUE;
+}
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
   if (out == nullptr) return E_POINTER;
@@ -35,8 +49,42 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
   return hr;
 }
 
-STDAPI DllCanUnloadNow() { return component::CanUnload() ? S_OK : S_FALSE; }
+// Yes only when nothing of the library is alive. When nothing outside holds
+// it (no object, class factory, enumerator or server lock: only the sinks
+// through which the plug-in's state still listens to the host), the calling
+// thread's plug-in state goes first (its subscriptions end, its error log
+// closes, its message loop is shut down), and the answer is yes when that
+// left nothing: a sink the host or MSXML still holds would be called after
+// the unload.
+STDAPI DllCanUnloadNow() {
+  if (platform::windows::ModuleInUse()) return S_FALSE;
+  try {
+    Hub::DropThisThreadPluginState();
+    if (!component::CanUnload()) return S_FALSE;
+    // Its window and window class go too: nothing of the loop may be left
+    // for the unload (DllMain must not destroy windows).
+    platform::MessageLoop::ShutDownCurrent();
+  } catch (...) {
+    return S_FALSE;
+  }
+  return component::CanUnload() ? S_OK : S_FALSE;
+}
 
-STDAPI DllRegisterServer() { return component::windows::RegisterServer(); }
+// For the whole machine, as an administrator registers a server.
+STDAPI DllRegisterServer() {
+  return component::windows::RegisterServer(component::windows::Scope::kMachine);
+}
 
-STDAPI DllUnregisterServer() { return component::windows::UnregisterServer(); }
+STDAPI DllUnregisterServer() {
+  return component::windows::UnregisterServer(component::windows::Scope::kMachine);
+}
+
+// `regsvr32 /n /i:user` (DllInstall(TRUE, L"user")) registers for the
+// current user only, with no elevation; `regsvr32 /u /n /i:user` removes
+// that registration. "machine" or no command line is DllRegisterServer's.
+STDAPI DllInstall(BOOL install, PCWSTR command_line) {
+  component::windows::Scope scope;
+  if (!component::windows::ParseScope(command_line, &scope)) return E_INVALIDARG;
+  return install ? component::windows::RegisterServer(scope)
+                 : component::windows::UnregisterServer(scope);
+}

@@ -9,8 +9,10 @@
 #include "component/windows/com_server.h"
 #include "http/http_handler.h"
 #include "platform/error.h"
+#include "platform/message_loop.h"
 #include "platform/variant.h"
-#include "platform/windows/com_object.h"
+#include "platform/windows/com_error.h"
+#include "platform/windows/com_wrapper.h"
 #include "platform/windows/msxml_ids.h"
 
 namespace component::windows {
@@ -63,26 +65,11 @@ std::optional<platform::Variant> ArgumentValue(const VARIANT* argument) {
                                          : std::wstring());
 }
 
-// Calls one event on one sink; what the sink returns is its own affair.
-void InvokeEvent(IDispatch* sink, DISPID member, VARIANT* argument) {
-  DISPPARAMS params{argument, nullptr, 1, 0};
-  ScopedVariant result;
-  EXCEPINFO exception{};
-  UINT bad_argument = 0;
-  const HRESULT hr = sink->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
-                                  result.Receive(), &exception, &bad_argument);
-  if (hr == DISP_E_EXCEPTION) {
-    ::SysFreeString(exception.bstrSource);
-    ::SysFreeString(exception.bstrDescription);
-    ::SysFreeString(exception.bstrHelpFile);
-  }
-}
-
 }  // namespace
 
 HttpHandlerObject::HttpHandlerObject()
     : type_info_(OwnTypeInfo(IID__httpHandler)),
-      events_(this, DIID___httpHandler),
+      events_(static_cast<IConnectionPointContainer*>(this), DIID___httpHandler),
       handler_(platform::MakeRef<httpHandler>()) {
   server_message_ = handler_->serverMessage.Connect(
       [this](platform::Ref<platform::XmlDocument>& document) { FireServerMessage(document); });
@@ -95,82 +82,34 @@ HttpHandlerObject::~HttpHandlerObject() {
   events_.Clear();
 }
 
-HRESULT STDMETHODCALLTYPE HttpHandlerObject::QueryInterface(REFIID iid, void** out) {
-  if (out == nullptr) return E_POINTER;
-  if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID__httpHandler) {
-    *out = static_cast<_httpHandler*>(this);
-  } else if (iid == IID_IConnectionPointContainer) {
-    *out = static_cast<IConnectionPointContainer*>(this);
-  } else if (iid == IID_IProvideClassInfo) {
-    *out = static_cast<IProvideClassInfo*>(this);
-  } else if (iid == IID_ISupportErrorInfo) {
-    *out = static_cast<ISupportErrorInfo*>(this);
-  } else {
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  AddRef();
-  return S_OK;
-}
-
-ULONG STDMETHODCALLTYPE HttpHandlerObject::AddRef() { return ++references_; }
-
-ULONG STDMETHODCALLTYPE HttpHandlerObject::Release() {
-  const ULONG left = --references_;
-  if (left == 0) delete this;
-  return left;
-}
-
-HRESULT STDMETHODCALLTYPE HttpHandlerObject::GetTypeInfoCount(UINT* count) {
-  if (count == nullptr) return E_POINTER;
-  *count = 1;
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE HttpHandlerObject::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
-  if (info == nullptr) return E_POINTER;
-  *info = nullptr;
-  if (index != 0) return DISP_E_BADINDEX;
-  type_info_->AddRef();
-  *info = type_info_.get();
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE HttpHandlerObject::GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count,
-                                                           LCID, DISPID* ids) {
-  if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-  return ::DispGetIDsOfNames(type_info_.get(), names, count, ids);
-}
-
-HRESULT STDMETHODCALLTYPE HttpHandlerObject::Invoke(DISPID member, REFIID iid, LCID, WORD flags,
-                                                    DISPPARAMS* params, VARIANT* result,
+HRESULT STDMETHODCALLTYPE HttpHandlerObject::Invoke(DISPID member, REFIID iid, LCID locale,
+                                                    WORD flags, DISPPARAMS* params, VARIANT* result,
                                                     EXCEPINFO* exception, UINT* bad_argument) {
   if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
   if (member == kDispIdPostRequest && (flags & DISPATCH_METHOD) != 0) {
     return InvokePostRequest(params, bad_argument);
   }
-  // The type information calls the _httpHandler members on this object
-  // and turns a failure with error information into the EXCEPINFO.
-  return type_info_->Invoke(static_cast<_httpHandler*>(this), member, flags, params, result,
-                            exception, bad_argument);
+  return DualDispatch::Invoke(member, iid, locale, flags, params, result, exception, bad_argument);
 }
 
 HRESULT STDMETHODCALLTYPE HttpHandlerObject::get_isRunning(VARIANT_BOOL* value) {
   if (value == nullptr) return E_POINTER;
   try {
+    platform::MessageLoop::BusyScope busy;
     *value = handler_->isRunning() ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
   } catch (...) {
-    return CurrentExceptionToHResult(IID__httpHandler);
+    return platform::windows::HResultFromCurrentException(IID__httpHandler);
   }
 }
 
 HRESULT STDMETHODCALLTYPE HttpHandlerObject::Abort() {
   try {
+    platform::MessageLoop::BusyScope busy;
     handler_->Abort();
     return S_OK;
   } catch (...) {
-    return CurrentExceptionToHResult(IID__httpHandler);
+    return platform::windows::HResultFromCurrentException(IID__httpHandler);
   }
 }
 
@@ -181,6 +120,7 @@ HRESULT STDMETHODCALLTYPE HttpHandlerObject::PostRequest(BSTR* URL, BSTR* Mode, 
                                                          LONG* msTimeOut) {
   if (URL == nullptr || Mode == nullptr) return E_POINTER;
   try {
+    platform::MessageLoop::BusyScope busy;
     const std::wstring url = *URL ? std::wstring(*URL, ::SysStringLen(*URL)) : std::wstring();
     const std::wstring mode = *Mode ? std::wstring(*Mode, ::SysStringLen(*Mode)) : std::wstring();
     const int32_t time_out = msTimeOut != nullptr ? static_cast<int32_t>(*msTimeOut)
@@ -188,7 +128,7 @@ HRESULT STDMETHODCALLTYPE HttpHandlerObject::PostRequest(BSTR* URL, BSTR* Mode, 
     handler_->PostRequest(url, mode, ArgumentValue(ArgsArr), time_out);
     return S_OK;
   } catch (...) {
-    return CurrentExceptionToHResult(IID__httpHandler);
+    return platform::windows::HResultFromCurrentException(IID__httpHandler);
   }
 }
 
@@ -248,33 +188,20 @@ HRESULT HttpHandlerObject::InvokePostRequest(DISPPARAMS* params, UINT* bad_argum
 
 HRESULT STDMETHODCALLTYPE HttpHandlerObject::ReadyStateChange() {
   try {
+    platform::MessageLoop::BusyScope busy;
     handler_->ReadyStateChange();
     return S_OK;
   } catch (...) {
-    return CurrentExceptionToHResult(IID__httpHandler);
+    return platform::windows::HResultFromCurrentException(IID__httpHandler);
   }
 }
 
 HRESULT STDMETHODCALLTYPE HttpHandlerObject::EnumConnectionPoints(IEnumConnectionPoints** out) {
-  if (out == nullptr) return E_POINTER;
-  *out = nullptr;
-  try {
-    std::vector<IConnectionPoint*> points{&events_};
-    *out = new SnapshotEnumerator<IEnumConnectionPoints, IConnectionPoint*>(
-        IID_IEnumConnectionPoints, std::move(points));
-    return S_OK;
-  } catch (...) {
-    return E_OUTOFMEMORY;
-  }
+  return events_.Enumerate(out);
 }
 
 HRESULT STDMETHODCALLTYPE HttpHandlerObject::FindConnectionPoint(REFIID iid, IConnectionPoint** out) {
-  if (out == nullptr) return E_POINTER;
-  *out = nullptr;
-  if (iid != events_.events()) return CONNECT_E_NOCONNECTION;
-  events_.AddRef();
-  *out = &events_;
-  return S_OK;
+  return events_.Find(iid, out);
 }
 
 HRESULT STDMETHODCALLTYPE HttpHandlerObject::GetClassInfo(ITypeInfo** out) {
@@ -284,7 +211,7 @@ HRESULT STDMETHODCALLTYPE HttpHandlerObject::GetClassInfo(ITypeInfo** out) {
     *out = OwnTypeInfo(CLSID_httpHandler).Detach();
     return S_OK;
   } catch (...) {
-    return CurrentExceptionToHResult(IID_IProvideClassInfo);
+    return platform::windows::HResultFromCurrentException(IID_IProvideClassInfo);
   }
 }
 
@@ -297,8 +224,10 @@ HRESULT STDMETHODCALLTYPE HttpHandlerObject::InterfaceSupportsErrorInfo(REFIID i
 void HttpHandlerObject::FireServerMessage(platform::Ref<platform::XmlDocument>& document) {
   auto sinks = events_.Sinks();
   if (sinks.empty()) return;
+  // A sink may release this object: it lives until the event is over.
+  ComPtr<IUnknown> keep = ComPtr<IUnknown>::Share(Identity());
   ComPtr<IXMLDOMDocument2> dom;
-  if (auto* com = dynamic_cast<platform::windows::ComObject*>(document.get())) {
+  if (auto* com = dynamic_cast<platform::windows::ComWrapper*>(document.get())) {
     dom = com->Object().Query<IXMLDOMDocument2>(platform::windows::kIidXmlDomDocument2);
   }
   // The sinks receive the address of one IXMLDOMDocument2 pointer, which
@@ -309,7 +238,7 @@ void HttpHandlerObject::FireServerMessage(platform::Ref<platform::XmlDocument>& 
     ::VariantInit(&argument);
     argument.vt = VT_DISPATCH | VT_BYREF;
     argument.ppdispVal = reinterpret_cast<IDispatch**>(&slot);
-    InvokeEvent(sink.get(), kDispIdServerMessage, &argument);
+    platform::windows::InvokeSink(sink.get(), kDispIdServerMessage, &argument, 1);
   }
   if (slot != nullptr) slot->Release();
 }
@@ -317,6 +246,7 @@ void HttpHandlerObject::FireServerMessage(platform::Ref<platform::XmlDocument>& 
 void HttpHandlerObject::FireFailMessage(std::wstring& text) {
   auto sinks = events_.Sinks();
   if (sinks.empty()) return;
+  ComPtr<IUnknown> keep = ComPtr<IUnknown>::Share(Identity());
   Bstr slot(text);
   for (const ComPtr<IDispatch>& sink : sinks) {
     BSTR raw = slot.Detach();
@@ -324,7 +254,7 @@ void HttpHandlerObject::FireFailMessage(std::wstring& text) {
     ::VariantInit(&argument);
     argument.vt = VT_BSTR | VT_BYREF;
     argument.pbstrVal = &raw;
-    InvokeEvent(sink.get(), kDispIdFailMessage, &argument);
+    platform::windows::InvokeSink(sink.get(), kDispIdFailMessage, &argument, 1);
     slot = Bstr::Adopt(raw);  // the sink may have put another string there
   }
   text = slot.str();

@@ -3,15 +3,14 @@
 #include <windows.h>
 #include <ocidl.h>
 
-#include <atomic>
 #include <string>
 
-#include "component/module_count.h"
-#include "component/windows/connection_point.h"
 #include "marlgate_travels.h"
 #include "platform/event.h"
 #include "platform/ref.h"
+#include "platform/windows/com_object.h"
 #include "platform/windows/com_types.h"
+#include "platform/windows/connection_point.h"
 #include "platform/xml_document.h"
 
 class httpHandler;
@@ -24,27 +23,21 @@ namespace component::windows {
 // point. Each object owns its own request client. Events are raised on the
 // creating thread while it pumps its messages, to every advised sink in
 // the order of advising; a sink may change the text or document passed by
-// reference, and a changed FailMessage text is what the later sinks see.
-class HttpHandlerObject final : public _httpHandler,
-                                public IConnectionPointContainer,
-                                public IProvideClassInfo,
-                                public ISupportErrorInfo {
+// reference, and a changed FailMessage text is what the later sinks see. A
+// sink may release the object inside an event (a script's
+// `Set h = Nothing`): the object and its request client stay alive until
+// the event, and the notification that raised it, are over.
+class HttpHandlerObject final
+    : public platform::windows::ComObject<platform::windows::DualDispatch<_httpHandler>,
+                                          IConnectionPointContainer, IProvideClassInfo,
+                                          ISupportErrorInfo> {
  public:
-  // Raises platform::Error when the request client cannot be made.
+  // Raises platform::Error when the request client cannot be made (no
+  // host timer, no request object).
   HttpHandlerObject();
-  HttpHandlerObject(const HttpHandlerObject&) = delete;
-  HttpHandlerObject& operator=(const HttpHandlerObject&) = delete;
 
-  // IUnknown
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
-
-  // IDispatch, from the type library
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID locale, ITypeInfo** info) override;
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID locale,
-                                          DISPID* ids) override;
+  // IDispatch: PostRequest by name is read here (see the .cc); every other
+  // member through the type information.
   HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID iid, LCID locale, WORD flags,
                                    DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
                                    UINT* bad_argument) override;
@@ -66,21 +59,22 @@ class HttpHandlerObject final : public _httpHandler,
   // ISupportErrorInfo
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID iid) override;
 
+ protected:
+  ITypeInfo* DispatchTypeInfo() override { return type_info_.get(); }
+
  private:
-  ~HttpHandlerObject();
+  ~HttpHandlerObject() override;
 
   // PostRequest called by name, its arguments taken here (see the .cc).
   HRESULT InvokePostRequest(DISPPARAMS* params, UINT* bad_argument);
   void FireServerMessage(platform::Ref<platform::XmlDocument>& document);
   void FireFailMessage(std::wstring& text);
 
-  std::atomic<ULONG> references_{1};
   platform::windows::ComPtr<ITypeInfo> type_info_;
-  EventConnectionPoint events_;
+  platform::windows::EventConnectionPoint events_;
   platform::Ref<httpHandler> handler_;
   platform::Connection server_message_;
   platform::Connection fail_message_;
-  ObjectCount count_;
 };
 
 }  // namespace component::windows

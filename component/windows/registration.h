@@ -2,26 +2,39 @@
 
 #include <windows.h>
 
-// Self-registration of the DLL's classes and type library.
+// Self-registration of the DLL's classes and type library, for the whole
+// machine (an administrator's DllRegisterServer, regsvr32) or for the
+// current user only (DllInstall "user", regsvr32 /n /i:user: no elevation,
+// what the installer does).
 namespace component::windows {
 
-// Writes, under HKEY_CLASSES_ROOT, for Main and httpHandler:
-//   CLSID\{clsid}                 (default) ProgID
-//   CLSID\{clsid}\InprocServer32  (default) this DLL's path, ThreadingModel Apartment
-//   CLSID\{clsid}\ProgID          (default) ProgID
-//   CLSID\{clsid}\TypeLib         (default) {libid}
-//   CLSID\{clsid}\Version         (default) 1.0
-//   ProgID                        (default) ProgID
-//   ProgID\CLSID                  (default) {clsid}
-// and registers the type library inside the DLL (TypeLib\{libid}\1.0 and
-// the Interface keys of IPlugin2, _httpHandler and __httpHandler, which the
-// system also writes into the 32-bit view of HKCR).
-// Registering again replaces what is there. Returns the first failure.
-HRESULT RegisterServer();
+enum class Scope { kMachine, kUser };
 
-// Removes every key RegisterServer writes, also when the registered file
-// is gone. Keys that are already gone are no failure; the other removals
-// are attempted whatever one of them meets.
-HRESULT UnregisterServer();
+// Writes, under Software\Classes of HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER,
+// in the registry view of this DLL's own bitness, for Main and httpHandler:
+//   CLSID\{clsid}                           (default) the class's name
+//   CLSID\{clsid}\InprocServer32            (default) this DLL's path, ThreadingModel Apartment
+//   CLSID\{clsid}\ProgID                    (default) marlgate_travels.NAME.1
+//   CLSID\{clsid}\VersionIndependentProgID  (default) marlgate_travels.NAME
+//   CLSID\{clsid}\TypeLib, \Version         {libid}, 1.0
+//   marlgate_travels.NAME.1\CLSID           (default) {clsid}
+//   marlgate_travels.NAME\CLSID, \CurVer    {clsid}, marlgate_travels.NAME.1
+// and registers the type library inside the DLL (RegisterTypeLib, or
+// RegisterTypeLibForUser for the user). Registering again replaces what is
+// there. When any part fails, what this call wrote is taken back and the
+// first failure returned.
+HRESULT RegisterServer(Scope scope);
+
+// Removes, in the scope and in the view of this DLL's own bitness, the keys
+// of a class only while its InprocServer32 names this file (another copy's
+// registration, or the other bitness's, stays), a ProgID only while no
+// registration of its class is left in either view, and the type library's
+// registration only while it names this file. Keys already gone are no
+// failure; every removal is attempted whatever another meets.
+HRESULT UnregisterServer(Scope scope);
+
+// DllInstall's command line: "user" or "machine" (either letter case), or
+// empty or null for the machine. False for anything else.
+bool ParseScope(const wchar_t* command_line, Scope* scope);
 
 }  // namespace component::windows

@@ -1,8 +1,11 @@
 // The Windows loader: the plug-in library is an in-process COM server. The
-// host loads it itself (so that it stays the library at the given path and
-// can be let go of on `unload`), registers it through its own
-// DllRegisterServer, and creates Main with CoCreateInstance, which finds
-// the library through that registration. The calling thread must be in a
+// host loads it itself and creates Main through that library's own class
+// factory (DllGetClassObject), so Main always comes from the file the host
+// was pointed at, whatever is registered (an installed copy, a stale one, or
+// none), and the host never writes the registry. Main is driven through IPlugin2
+// of the host contract and gets the host's site as its COM object
+// (IHostSite): the host sees the plug-in only through the contract's and
+// the plug-in's generated headers. The calling thread must be in a
 // single-threaded apartment.
 
 #include <windows.h>
@@ -14,7 +17,8 @@
 
 #include "host/command_failure.h"
 #include "host/plugin_loader.h"
-#include "host/windows/site_bridge.h"
+#include "host/windows/host_objects.h"
+#include "marlgate_host.h"
 #include "marlgate_travels.h"
 #include "platform/error.h"
 #include "platform/text.h"
@@ -39,9 +43,9 @@ class ComPlugin2 final : public hostapi::Plugin2 {
   explicit ComPlugin2(ComPtr<IPlugin2> main) : main_(std::move(main)) {}
 
   void Initialize(platform::Ref<hostapi::Site> site) override {
-    ComPtr<ISiteBridge> bridge;
-    if (site) bridge = ComPtr<ISiteBridge>::Adopt(new windows::SiteBridge(std::move(site)));
-    const HRESULT hr = main_->Initialize(bridge.get());
+    ComPtr<IHostSite> com_site;
+    if (site) com_site = windows::NewSiteObject(std::move(site));
+    const HRESULT hr = main_->Initialize(com_site.get());
     if (FAILED(hr)) platform::windows::RaiseHResult(hr, L"IPlugin2::Initialize");
   }
 
@@ -56,8 +60,8 @@ class ComPlugin2 final : public hostapi::Plugin2 {
 
 class ComPluginLoader final : public PluginLoader {
  public:
-  ComPluginLoader(std::string path, std::ostream& diagnostics)
-      : path_(std::move(path)), wide_path_(platform::Utf8ToWide(path_)), diagnostics_(diagnostics) {}
+  explicit ComPluginLoader(std::string path)
+      : path_(std::move(path)), wide_path_(platform::Utf8ToWide(path_)) {}
 
   ~ComPluginLoader() override {
     if (module_ != nullptr) ::FreeLibrary(module_);
@@ -80,30 +84,24 @@ class ComPluginLoader final : public PluginLoader {
                       platform::windows::HResultDescription(hr) + L": " + wide_path_);
     }
     module_ = module;
-    // The registration makes CoCreateInstance find this library. If it
-    // fails (no right to write the classes), COM uses whatever server is
-    // registered, and the host says so.
-    auto register_server = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-        reinterpret_cast<void*>(::GetProcAddress(module_, "DllRegisterServer")));
-    if (register_server == nullptr) {
-      diagnostics_ << "marlgate-host: " << path_ << " does not export DllRegisterServer\n";
-      return;
-    }
-    const HRESULT hr = register_server();
-    if (hr != S_OK) {
-      diagnostics_ << "marlgate-host: DllRegisterServer of " << path_ << " returned " << Hex(hr) << "\n";
-    }
   }
 
   bool loaded() const override { return module_ != nullptr; }
 
   platform::Ref<hostapi::Plugin2> CreateMain() override {
+    auto get_class_object = reinterpret_cast<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(
+        reinterpret_cast<void*>(::GetProcAddress(module_, "DllGetClassObject")));
+    if (get_class_object == nullptr) {
+      throw CommandFailure(platform::Utf8ToWide(path_) + L" does not export DllGetClassObject");
+    }
+    ComPtr<IClassFactory> factory;
+    HRESULT hr = get_class_object(CLSID_Main, IID_IClassFactory, factory.ReceiveVoid());
     ComPtr<IPlugin2> main;
-    const HRESULT hr = ::CoCreateInstance(CLSID_Main, nullptr, CLSCTX_INPROC_SERVER, IID_IPlugin2,
-                                          main.ReceiveVoid());
+    if (SUCCEEDED(hr) && factory) hr = factory->CreateInstance(nullptr, IID_IPlugin2, main.ReceiveVoid());
     if (FAILED(hr) || !main) {
-      throw CommandFailure(L"CoCreateInstance did not create Main (" + platform::Utf8ToWide(Hex(hr)) +
-                           L"): " + platform::windows::HResultDescription(hr));
+      throw CommandFailure(L"The plug-in's class factory did not create Main (" +
+                           platform::Utf8ToWide(Hex(hr)) + L"): " +
+                           platform::windows::HResultDescription(hr));
     }
     return platform::Ref<hostapi::Plugin2>(std::make_shared<ComPlugin2>(std::move(main)));
   }
@@ -115,12 +113,10 @@ class ComPluginLoader final : public PluginLoader {
     return can_unload_now != nullptr && can_unload_now() == S_OK;
   }
 
-  // COM holds the library too, since CoCreateInstance loaded it: COM lets
-  // go of the libraries that agree to go, then the host lets go of its own
-  // handle. The library is gone when no handle of it is left.
+  // The library is gone when no handle of it is left (something else in
+  // the process may hold one).
   bool Unload() override {
     if (module_ == nullptr || !CanUnloadNow()) return false;
-    ::CoFreeUnusedLibrariesEx(0, 0);
     ::FreeLibrary(module_);
     module_ = nullptr;
     HMODULE still = nullptr;
@@ -134,14 +130,14 @@ class ComPluginLoader final : public PluginLoader {
  private:
   std::string path_;
   std::wstring wide_path_;
-  std::ostream& diagnostics_;
   HMODULE module_ = nullptr;
 };
 
 }  // namespace
 
-std::unique_ptr<PluginLoader> NewPluginLoader(std::string path, std::ostream& diagnostics) {
-  return std::make_unique<ComPluginLoader>(std::move(path), diagnostics);
+// Nothing of the Windows loader is no one's failure: it has no diagnostics.
+std::unique_ptr<PluginLoader> NewPluginLoader(std::string path, std::ostream& /*diagnostics*/) {
+  return std::make_unique<ComPluginLoader>(std::move(path));
 }
 
 }  // namespace host

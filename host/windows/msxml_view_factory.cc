@@ -18,7 +18,8 @@
 #include "platform/error.h"
 #include "platform/text.h"
 #include "platform/windows/com_error.h"
-#include "platform/windows/com_object.h"
+#include "platform/windows/com_wrapper.h"
+#include "platform/windows/msxml_class.h"
 #include "platform/windows/com_types.h"
 #include "platform/windows/msxml_ids.h"
 
@@ -116,9 +117,9 @@ void AddChildren(Panel& panel, IXMLDOMNode* parent, size_t page, int32_t& last_i
 }  // namespace
 
 platform::Ref<hostapi::Panel> ViewFactory::CreatePanel(const std::wstring& view_text) {
+  // MSXML 4.0, or 6.0 where 4.0 is not installed, as for the plug-in.
   ComPtr<IXMLDOMDocument2> document =
-      platform::windows::CreateByProgId(platform::windows::kProgIdDomDocument40,
-                                        platform::windows::kIidXmlDomDocument2)
+      platform::windows::CreateMsxml(platform::windows::MsxmlClass::kDomDocument)
           .Query<IXMLDOMDocument2>(platform::windows::kIidXmlDomDocument2);
   if (!document) platform::windows::RaiseHResult(E_NOINTERFACE, L"Creating the view document");
   CheckHResult(document->put_async(VARIANT_FALSE), L"Setting the view document");

@@ -15,9 +15,11 @@
 //   (possibly empty) as UTF-8, with "Content-Type: text/plain;charset=UTF-8"
 //   unless the caller set a Content-Type. No "Expect: 100-continue".
 // - Entries of platform::ConnectTo() apply as curl's CONNECT_TO.
-// - The reply text is the body decoded as UTF-8 (a leading byte order mark
-//   dropped), or as ISO-8859-1 when the reply's Content-Type names that
-//   charset. It is the body of a completed exchange: empty while receiving.
+// - The reply text is the body as UTF-8 (a leading byte order mark dropped;
+//   bytes that are not UTF-8 read as U+FFFD, as TextView says), or the body
+//   converted from ISO-8859-1 when the reply's Content-Type names that
+//   charset. It is the body of a completed exchange, kept as it arrived
+//   (no copy, no conversion): empty while receiving.
 // - One easy handle and one multi handle per object, reused for every
 //   exchange, so a kept-alive connection serves the next exchange.
 //
@@ -120,16 +122,32 @@ bool IsLatin1ContentType(const char* content_type) {
   return false;
 }
 
-std::wstring DecodeBody(std::string_view bytes, const char* content_type) {
-  if (IsLatin1ContentType(content_type)) return Latin1ToWide(bytes);
-  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-  return Utf8ToWide(bytes);
+std::string Latin1ToUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      out.push_back(c);
+    } else {
+      out.push_back(static_cast<char>(0xC0 | (byte >> 6)));
+      out.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
+    }
+  }
+  return out;
+}
+
+// The reply text of `body`, which it takes over.
+std::string DecodeBody(std::string body, const char* content_type) {
+  if (IsLatin1ContentType(content_type)) return Latin1ToUtf8(body);
+  if (std::string_view(body).substr(0, 3) == "\xEF\xBB\xBF") body.erase(0, 3);
+  return body;
 }
 
 struct Completion {
   int32_t status = 0;
   std::wstring status_text;
-  std::wstring response_text;
+  std::string response_text;  // UTF-8
 };
 
 class CurlHttpRequest final : public HttpRequest,
@@ -147,7 +165,7 @@ class CurlHttpRequest final : public HttpRequest,
   int32_t ReadyState() const override { return ready_state_; }
   int32_t Status() const override;
   std::wstring StatusText() const override;
-  std::wstring ResponseText() const override { return response_text_; }
+  TextView ResponseText() const override { return TextView(std::string_view(response_text_)); }
   void SetReadyStateHandler(std::function<void()> handler) override {
     handler_ = std::move(handler);
   }
@@ -194,7 +212,7 @@ class CurlHttpRequest final : public HttpRequest,
   int32_t ready_state_ = 0;
   int32_t status_ = 0;
   std::wstring status_text_;
-  std::wstring response_text_;
+  std::string response_text_;  // UTF-8
   std::function<void()> handler_;
 
   // The exchange being built (state 1) or on the wire (states 2 and 3).
@@ -526,7 +544,7 @@ void CurlHttpRequest::Finish(CURLcode result) {
     curl_easy_getinfo(easy_, CURLINFO_CONTENT_TYPE, &content_type);
     completion->status = static_cast<int32_t>(code);
     completion->status_text = Latin1ToWide(reply_reason_);
-    completion->response_text = DecodeBody(reply_body_, content_type);
+    completion->response_text = DecodeBody(std::move(reply_body_), content_type);
   } else if (too_large_ || result == CURLE_FILESIZE_EXCEEDED) {
     completion->status = kStatusFailureBase + CURLE_FILESIZE_EXCEEDED;
     completion->status_text = Utf8ToWide(kTooLargeText);
@@ -574,6 +592,14 @@ size_t CurlHttpRequest::OnHeader(char* data, size_t size, size_t count, void* us
 void CurlHttpRequest::HeaderLine(std::string_view line) {
   if (saw_final_status_ && (line == "\r\n" || line == "\n")) {
     headers_ended_ = true;
+    // A body of announced length is received into room made once, not
+    // grown (and copied) piece by piece; the limit caps what a server can
+    // make us set aside.
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+        length > 0 && static_cast<uint64_t>(length) <= kMaxReplyBytes) {
+      reply_body_.reserve(static_cast<size_t>(length));
+    }
     return;
   }
   if (line.substr(0, 5) != "HTTP/") return;

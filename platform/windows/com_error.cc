@@ -3,6 +3,8 @@
 #include <ole2.h>
 #include <oleauto.h>
 
+#include <new>
+
 #include "platform/error.h"
 #include "platform/windows/com_types.h"
 
@@ -51,6 +53,58 @@ void RaiseHResult(HRESULT hr, const std::wstring& what) {
   std::wstring description = HResultDescription(hr);
   if (description.empty()) description = what + L" failed";
   throw Error(static_cast<int32_t>(hr), description);
+}
+
+void RaiseAutomationFailure(HRESULT hr, const std::wstring& what) {
+  if (HRESULT_SEVERITY(hr) == SEVERITY_ERROR && HRESULT_FACILITY(hr) == FACILITY_CONTROL) {
+    const int32_t number = HRESULT_CODE(hr);
+    std::wstring description;
+    ComPtr<IErrorInfo> info;
+    if (::GetErrorInfo(0, info.Receive()) == S_OK && info) {
+      Bstr text;
+      if (SUCCEEDED(info->GetDescription(text.Receive()))) description = OneLine(text.str());
+    }
+    if (description.empty()) description = StandardDescription(number);
+    if (description.empty()) description = what + L" failed";
+    throw Error(number, description);
+  }
+  RaiseHResult(hr, what);
+}
+
+namespace {
+
+void SetErrorInformation(REFIID iid, const wchar_t* source, const std::wstring& description) {
+  ComPtr<ICreateErrorInfo> create;
+  if (FAILED(::CreateErrorInfo(create.Receive()))) return;
+  create->SetGUID(iid);
+  create->SetSource(const_cast<LPOLESTR>(source));
+  Bstr text(description);
+  create->SetDescription(text.get());
+  ComPtr<IErrorInfo> info = create.Query<IErrorInfo>(IID_IErrorInfo);
+  if (info) ::SetErrorInfo(0, info.get());
+}
+
+}  // namespace
+
+HRESULT HResultFromCurrentException(REFIID iid, const wchar_t* source) noexcept {
+  try {
+    try {
+      throw;
+    } catch (const Error& e) {
+      SetErrorInformation(iid, source, e.description());
+      if (e.number() < 0) return static_cast<HRESULT>(e.number());
+      if (e.number() > 0 && e.number() <= 0xFFFF) {
+        return MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, e.number());
+      }
+      return E_FAIL;
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    } catch (...) {
+      return E_UNEXPECTED;
+    }
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
 }
 
 HRESULT LastErrorHResult() {

@@ -3,6 +3,7 @@
 #include "platform/file_system.h"
 #include "platform/http_request.h"
 #include "platform/ref.h"
+#include "platform/timer.h"
 #include "platform/xml_document.h"
 
 // The Windows adapters behind platform::Env::Default(). Each object is an
@@ -11,6 +12,10 @@
 // its message queue through the thread's MessageLoop.
 namespace platform::windows {
 
+// A timer of the host: the host contract's Timer class, created by class
+// id (the host registers it, in the registry or for its own process).
+// Raises platform::Error when the host offers none.
+Ref<Timer> NewHostTimer();
 Ref<HttpRequest> NewMsxmlHttpRequest();
 Ref<XmlDocument> NewMsxmlDocument();
 Ref<FileSystem> NewScriptingFileSystem();

@@ -1,4 +1,5 @@
-// The HTTP request object on MSXML 4.0's Msxml2.XMLHTTP.4.0.
+// The HTTP request object on MSXML's Msxml2.XMLHTTP (4.0, or 6.0 where 4.0 is
+// not installed: msxml_ids.h).
 //
 // MSXML calls its onreadystatechange object (dispatch id 0) on the
 // creating thread's message queue, but also from inside open and send, and
@@ -48,61 +49,17 @@
 #include "platform/http_settings.h"
 #include "platform/message_loop.h"
 #include "platform/windows/com_error.h"
-#include "platform/windows/com_object.h"
+#include "platform/windows/com_wrapper.h"
+#include "platform/windows/msxml_class.h"
 #include "platform/windows/com_types.h"
 #include "platform/windows/connect_to_url.h"
+#include "platform/windows/dispatch_sink.h"
 #include "platform/windows/factories.h"
 #include "platform/windows/msxml_ids.h"
 
 namespace platform::windows {
 
 namespace {
-
-class MsxmlHttpRequest;
-
-// The object MSXML calls at each change of ready state: its default member
-// (dispatch id 0) tells the request object. It refers to its owner without
-// owning it; the owner detaches it before it goes.
-class ReadyStateSink final : public IDispatch {
- public:
-  explicit ReadyStateSink(MsxmlHttpRequest* owner) : owner_(owner) {}
-  void Detach() { owner_ = nullptr; }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IDispatch) {
-      *out = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    if (count == nullptr) return E_POINTER;
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-    if (info != nullptr) *info = nullptr;
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-    return DISP_E_UNKNOWNNAME;
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result,
-                                   EXCEPINFO*, UINT*) override;
-
- private:
-  std::atomic<ULONG> references_{1};
-  MsxmlHttpRequest* owner_;
-};
 
 // The objects retired with a dropped exchange, per thread (each belongs to
 // its thread's apartment). Never destroyed: releasing them at thread or
@@ -125,46 +82,14 @@ void ReleaseRetired(IXMLHTTPRequest* request) {
 
 // The notification object of a retired MSXML object: when the exchange it
 // still carried reports its end, the object is let go of, from the loop
-// (never from inside MSXML's own call).
-class RetiredSink final : public IDispatch {
- public:
-  explicit RetiredSink(IXMLHTTPRequest* request) : request_(request) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IDispatch) {
-      *out = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    if (count == nullptr) return E_POINTER;
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-    if (info != nullptr) *info = nullptr;
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-    return DISP_E_UNKNOWNNAME;
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result,
-                                   EXCEPINFO*, UINT*) override {
+// (never from inside MSXML's own call). Like every notification object it
+// counts as a live object of the module: MSXML still holds it and will call
+// its code.
+ComPtr<DispatchSink> NewRetiredSink(IXMLHTTPRequest* request) {  // request: owned by the retired list
+  return ComPtr<DispatchSink>::Adopt(new DispatchSink([request](DISPID member, DISPPARAMS*) {
     if (member != DISPID_VALUE) return DISP_E_MEMBERNOTFOUND;
-    if (result != nullptr) ::VariantInit(result);
     long state = 0;
-    if (SUCCEEDED(request_->get_readyState(&state)) && state == 4) {
-      IXMLHTTPRequest* request = request_;
+    if (SUCCEEDED(request->get_readyState(&state)) && state == 4) {
       try {
         MessageLoop::Current().PostTask([request] { ReleaseRetired(request); });
       } catch (...) {
@@ -172,18 +97,14 @@ class RetiredSink final : public IDispatch {
       }
     }
     return S_OK;
-  }
-
- private:
-  std::atomic<ULONG> references_{1};
-  IXMLHTTPRequest* request_;  // owned by the retired list
-};
+  }));
+}
 
 // Aborts the object's exchange and keeps the object until it reports the
 // end of that exchange (see the top of this file).
 void Retire(ComPtr<IXMLHTTPRequest> request) {
   request->abort();
-  auto sink = ComPtr<RetiredSink>::Adopt(new RetiredSink(request.get()));
+  ComPtr<DispatchSink> sink = NewRetiredSink(request.get());
   request->put_onreadystatechange(sink.get());
   RetiredRequests().push_back(std::move(request));
 }
@@ -210,7 +131,14 @@ class MsxmlHttpRequest final : public HttpRequest,
                                public std::enable_shared_from_this<MsxmlHttpRequest> {
  public:
   MsxmlHttpRequest() {
-    sink_ = ComPtr<ReadyStateSink>::Adopt(new ReadyStateSink(this));
+    // MSXML calls the default member (dispatch id 0) at each change. The
+    // sink refers to this object without owning it and is detached before
+    // this object goes.
+    sink_ = ComPtr<DispatchSink>::Adopt(new DispatchSink([this](DISPID member, DISPPARAMS*) {
+      if (member != DISPID_VALUE) return DISP_E_MEMBERNOTFOUND;
+      OnMsxmlNotification();
+      return S_OK;
+    }));
     CreateRequestObject();
   }
 
@@ -324,7 +252,7 @@ class MsxmlHttpRequest final : public HttpRequest,
     return status_text_;
   }
 
-  std::wstring ResponseText() const override { return response_text_; }
+  TextView ResponseText() const override { return TextView(std::wstring_view(response_text_)); }
 
   void SetReadyStateHandler(std::function<void()> handler) override { handler_ = std::move(handler); }
 
@@ -373,8 +301,8 @@ class MsxmlHttpRequest final : public HttpRequest,
   };
 
   void CreateRequestObject() {
-    ComPtr<IXMLHTTPRequest> request = CreateByProgId(kProgIdXmlHttp40, kIidXmlHttpRequest)
-                                          .Query<IXMLHTTPRequest>(kIidXmlHttpRequest);
+    ComPtr<IXMLHTTPRequest> request =
+        CreateMsxml(MsxmlClass::kXmlHttp).Query<IXMLHTTPRequest>(kIidXmlHttpRequest);
     if (!request) RaiseHResult(E_NOINTERFACE, L"Creating the request object");
     CheckHResult(request->put_onreadystatechange(sink_.get()), L"Setting onreadystatechange");
     request_ = std::move(request);
@@ -463,7 +391,7 @@ class MsxmlHttpRequest final : public HttpRequest,
   }
 
   ComPtr<IXMLHTTPRequest> request_;
-  ComPtr<ReadyStateSink> sink_;
+  ComPtr<DispatchSink> sink_;
   std::function<void()> handler_;
   std::optional<std::wstring> host_header_;
 
@@ -482,14 +410,6 @@ class MsxmlHttpRequest final : public HttpRequest,
   std::wstring status_text_;
   std::wstring response_text_;
 };
-
-HRESULT STDMETHODCALLTYPE ReadyStateSink::Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS*,
-                                                 VARIANT* result, EXCEPINFO*, UINT*) {
-  if (member != DISPID_VALUE) return DISP_E_MEMBERNOTFOUND;
-  if (result != nullptr) ::VariantInit(result);
-  if (owner_ != nullptr) owner_->OnMsxmlNotification();
-  return S_OK;
-}
 
 }  // namespace
 

@@ -16,8 +16,11 @@ inline constexpr IID kIidXmlDomNode = {
 inline constexpr IID kIidXmlDomElement = {
     0x2933BF86, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 
-// The MSXML 4.0 classes, by ProgID: the request object and the document.
+// The MSXML classes, by ProgID: the request object and the document, of
+// MSXML 4.0 and of 6.0.
 inline constexpr const wchar_t* kProgIdXmlHttp40 = L"Msxml2.XMLHTTP.4.0";
 inline constexpr const wchar_t* kProgIdDomDocument40 = L"Msxml2.DOMDocument.4.0";
+inline constexpr const wchar_t* kProgIdXmlHttp60 = L"Msxml2.XMLHTTP.6.0";
+inline constexpr const wchar_t* kProgIdDomDocument60 = L"Msxml2.DOMDocument.6.0";
 
 }  // namespace platform::windows

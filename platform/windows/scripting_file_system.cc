@@ -31,7 +31,7 @@
 #include "platform/error.h"
 #include "platform/file_system.h"
 #include "platform/windows/com_error.h"
-#include "platform/windows/com_object.h"
+#include "platform/windows/com_wrapper.h"
 #include "platform/windows/com_types.h"
 #include "platform/windows/factories.h"
 

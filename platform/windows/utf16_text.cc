@@ -68,9 +68,8 @@ char32_t DecodeOne(const unsigned char* in, size_t size, int* used) {
 
 }  // namespace
 
-std::wstring Utf8ToWide(std::string_view utf8) {
-  std::wstring out;
-  out.reserve(utf8.size());  // never more UTF-16 units than bytes
+void AppendUtf8AsWide(std::wstring& out, std::string_view utf8) {
+  out.reserve(out.size() + utf8.size());  // never more UTF-16 units than bytes
   const auto* in = reinterpret_cast<const unsigned char*>(utf8.data());
   const size_t size = utf8.size();
   size_t i = 0;
@@ -89,6 +88,11 @@ std::wstring Utf8ToWide(std::string_view utf8) {
     }
     i += static_cast<size_t>(used);
   }
+}
+
+std::wstring Utf8ToWide(std::string_view utf8) {
+  std::wstring out;
+  AppendUtf8AsWide(out, utf8);
   return out;
 }
 

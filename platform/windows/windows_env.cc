@@ -2,7 +2,6 @@
 
 #include "platform/env.h"
 #include "platform/error.h"
-#include "platform/linux/factories.h"
 #include "platform/windows/clock_text.h"
 #include "platform/windows/factories.h"
 
@@ -14,9 +13,8 @@ namespace {
 // object it makes belongs to the calling thread.
 class WindowsEnv final : public Env {
  public:
-  // The timer of the Linux build serves here too: it only uses the message
-  // loop, and the loop is the thread's Windows message queue.
-  Ref<Timer> CreateTimer() override { return linux_impl::NewLoopTimer(); }
+  // The host owns time: a timer is the host's timer component.
+  Ref<Timer> CreateTimer() override { return windows::NewHostTimer(); }
   Ref<HttpRequest> CreateHttpRequest() override { return windows::NewMsxmlHttpRequest(); }
   Ref<XmlDocument> CreateXmlDocument() override { return windows::NewMsxmlDocument(); }
   Ref<FileSystem> CreateFileSystem() override { return windows::NewScriptingFileSystem(); }

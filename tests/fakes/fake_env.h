@@ -61,7 +61,7 @@ class FakeHttpRequest : public platform::HttpRequest {
   // Both raise kErrInvalidArgument before ready state 3.
   int32_t Status() const override;
   std::wstring StatusText() const override;
-  std::wstring ResponseText() const override { return response_text; }
+  platform::TextView ResponseText() const override { return platform::TextView(response_text); }
   void SetReadyStateHandler(std::function<void()> handler) override;
 
   // Moves the exchange to `state` (1 to 3) and notifies.

@@ -95,6 +95,32 @@ TEST(ListTest, RowsMoveWithInsertAndDeleteAndCellsReadBack) {
   EXPECT_TRUE(list.Rows().empty());
 }
 
+// Texts replaced, unset or deleted leave gaps in the list's text store that
+// a later rewrite drops: every cell kept must still read back as set.
+TEST(ListTest, TextsReadBackAfterManyReplacementsAndDeletions) {
+  auto owned = MakeList(200);
+  List& list = *owned;
+  for (int32_t round = 0; round < 100; ++round) {
+    for (int32_t i = 0; i < list.RowCount(); ++i) {
+      list.SetCell(0, i, 0, V(L"row " + std::to_wstring(i) + L" round " + std::to_wstring(round)));
+      list.SetCell(2, i, 0, round % 2 ? V() : V(L"far " + std::to_wstring(i)));
+      list.SetCell(1, i, 1, V(round));
+    }
+    list.DeleteRow(0);
+  }
+  ASSERT_EQ(list.RowCount(), 100);
+  for (int32_t i = 0; i < list.RowCount(); ++i) {
+    EXPECT_EQ(list.Cell(0, i, 0), V(L"row " + std::to_wstring(i + 1) + L" round 99")) << i;
+    EXPECT_EQ(list.Cell(2, i, 0), V()) << i;
+    EXPECT_EQ(list.Cell(1, i, 1), V(99)) << i;
+  }
+  // A text cell may also take a number, and back.
+  list.SetCell(0, 0, 0, V(7));
+  list.SetCell(0, 1, 0, V(L""));
+  EXPECT_EQ(list.Cell(0, 0, 0), V(7));
+  EXPECT_EQ(list.Cell(0, 1, 0), V(L""));
+}
+
 TEST(ListTest, SelectRaisesChangeWithTheIdAndAnyCoordinates) {
   auto owned = MakeList(0);
   List& list = *owned;

@@ -12,17 +12,32 @@ namespace testing_support {
 
 namespace fs = std::filesystem;
 
+bool HostIsWindows() { return std::getenv("MARLGATE_WINDOWS_BIN_DIR") != nullptr; }
+
 fs::path BinDir() {
-  const char* dir = std::getenv("MARLGATE_BIN_DIR");
+  const char* dir = std::getenv(HostIsWindows() ? "MARLGATE_WINDOWS_BIN_DIR" : "MARLGATE_BIN_DIR");
   if (dir == nullptr) throw std::runtime_error("MARLGATE_BIN_DIR is not set");
   return fs::path(dir);
+}
+
+std::string HostPath(const fs::path& path) {
+  if (!HostIsWindows()) return path.string();
+  std::string text = "Z:" + fs::absolute(path).string();
+  for (char& c : text) {
+    if (c == '/') c = '\\';
+  }
+  return text;
+}
+
+fs::path PluginFolder::library() const {
+  return dir_ / (HostIsWindows() ? "marlgate_travels.dll" : "marlgate_travels.so");
 }
 
 PluginFolder::PluginFolder(bool with_view) {
   std::string pattern = (fs::temp_directory_path() / "marlgate-plugin-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   dir_ = pattern;
-  fs::copy_file(BinDir() / "marlgate_travels.so", library());
+  fs::copy_file(BinDir() / library().filename(), library());
   if (with_view) fs::copy_file(BinDir() / "Marlgate_Travels.xml", dir_ / "Marlgate_Travels.xml");
 }
 
@@ -77,29 +92,19 @@ std::string ReadAll(int fd) {
 
 }  // namespace
 
-HostRun RunHost(const PluginFolder& folder, const std::string& script,
-                const std::vector<std::string>& extra_args) {
-  fs::path script_file = folder.path() / "script.txt";
-  {
-    std::ofstream out(script_file, std::ios::binary | std::ios::trunc);
-    out << script;
-  }
-  fs::path err_file = folder.path() / "host-stderr.txt";
-  std::vector<std::string> args = {(BinDir() / "marlgate-host").string(),
-                                   "--plugin", folder.library().string(),
-                                   "--registry", (folder.path() / "registry.txt").string()};
-  args.insert(args.end(), extra_args.begin(), extra_args.end());
-  args.push_back("--script");
-  args.push_back(script_file.string());
-
+CommandRun RunCommand(std::vector<std::string> args) {
+  // Standard error goes to a file, so that a chatty one cannot block the
+  // child while standard output is read to its end.
+  char err_name[] = "/tmp/marlgate-stderr-XXXXXX";
+  const int err_fd = mkstemp(err_name);
+  if (err_fd < 0) throw std::runtime_error("mkstemp failed");
   int out_pipe[2];
   if (pipe(out_pipe) != 0) throw std::runtime_error("pipe failed");
   pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
     dup2(out_pipe[1], STDOUT_FILENO);
-    FILE* err = std::fopen(err_file.c_str(), "wb");
-    if (err != nullptr) dup2(fileno(err), STDERR_FILENO);
+    dup2(err_fd, STDERR_FILENO);
     close(out_pipe[0]);
     close(out_pipe[1]);
     std::vector<char*> argv;
@@ -109,23 +114,50 @@ HostRun RunHost(const PluginFolder& folder, const std::string& script,
     _exit(127);
   }
   close(out_pipe[1]);
-  std::string out = ReadAll(out_pipe[0]);
+  CommandRun run;
+  run.output = ReadAll(out_pipe[0]);
   close(out_pipe[0]);
   int status = 0;
   waitpid(pid, &status, 0);
-
-  HostRun run;
   run.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  lseek(err_fd, 0, SEEK_SET);
+  run.stderr_text = ReadAll(err_fd);
+  close(err_fd);
+  unlink(err_name);
+  return run;
+}
+
+HostRun RunHost(const PluginFolder& folder, const std::string& script,
+                const std::vector<std::string>& extra_args) {
+  fs::path script_file = folder.path() / "script.txt";
+  {
+    std::ofstream out(script_file, std::ios::binary | std::ios::trunc);
+    out << script;
+  }
+  std::vector<std::string> args;
+  if (HostIsWindows()) {
+    const char* wine = std::getenv("MARLGATE_WINE");
+    args = {wine != nullptr ? wine : "/usr/bin/wine", (BinDir() / "marlgate-host.exe").string(),
+            "--plugin", HostPath(folder.library())};
+  } else {
+    args = {(BinDir() / "marlgate-host").string(), "--plugin", folder.library().string(),
+            "--registry", (folder.path() / "registry.txt").string()};
+  }
+  args.insert(args.end(), extra_args.begin(), extra_args.end());
+  args.push_back("--script");
+  args.push_back(HostPath(script_file));
+
+  const CommandRun command = RunCommand(args);
+  HostRun run;
+  run.exit_code = command.exit_code;
+  run.stderr_text = command.stderr_text;
+  const std::string& out = command.output;
   std::istringstream lines(out);
   std::string line;
   while (std::getline(lines, line)) {
     if (line.empty()) continue;
     run.events.push_back(nlohmann::json::parse(line));
   }
-  std::ifstream err(err_file, std::ios::binary);
-  std::ostringstream err_text;
-  err_text << err.rdbuf();
-  run.stderr_text = err_text.str();
   return run;
 }
 

@@ -18,7 +18,7 @@ class PluginFolder {
   PluginFolder& operator=(const PluginFolder&) = delete;
 
   const std::filesystem::path& path() const { return dir_; }
-  std::filesystem::path library() const { return dir_ / "marlgate_travels.so"; }
+  std::filesystem::path library() const;
   std::filesystem::path error_log() const { return dir_ / "errors.txt"; }
   void WriteView(const std::string& text) const;
   // The whole error log, or "" when there is none.
@@ -40,12 +40,33 @@ struct HostRun {
   std::vector<std::string> Texts(const std::string& kind) const;
 };
 
-// Runs build/bin/marlgate-host in script mode with `script` on its standard
-// input, the plug-in from `folder`, and the given extra arguments.
+// What a program printed, and how it ended (-1: it did not end normally).
+struct CommandRun {
+  int exit_code = -1;
+  std::string output;
+  std::string stderr_text;
+};
+
+// Runs the program at args[0] (a path) with the other arguments.
+CommandRun RunCommand(std::vector<std::string> args);
+
+// Runs marlgate-host in script mode with `script`, the plug-in from
+// `folder`, and the given extra arguments.
 HostRun RunHost(const PluginFolder& folder, const std::string& script,
                 const std::vector<std::string>& extra_args = {});
 
-// The folder of the built binaries (MARLGATE_BIN_DIR).
+// The same script cases run through both reference hosts: the Linux one
+// (build/bin, MARLGATE_BIN_DIR), or, when MARLGATE_WINDOWS_BIN_DIR names the
+// Windows build's bin folder, marlgate-host.exe with marlgate_travels.dll
+// under Wine (MARLGATE_WINE, default /usr/bin/wine; the caller sets
+// WINEPREFIX).
+bool HostIsWindows();
+
+// The folder of the built binaries of the host under test.
 std::filesystem::path BinDir();
+
+// A path of this machine as the host under test names it (Wine shows this
+// machine's files on drive Z:).
+std::string HostPath(const std::filesystem::path& path);
 
 }  // namespace testing_support

@@ -1,5 +1,7 @@
 // A search, a route, notes and sharing to chat, end to end: marlgate-host in
-// script mode, the built plug-in, libcurl and a loopback travel service.
+// script mode, the built plug-in and a loopback travel service. The same
+// cases run through the Linux host (libcurl, pugixml) and, from the Windows
+// suite, through the Windows host under Wine (COM, MSXML).
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -81,6 +83,24 @@ TEST_F(TravelLookupTest, SearchFillsTheListAndEchoesEveryStatusLine) {
             0u)
       << r.body;
   EXPECT_FALSE(std::filesystem::exists(folder_.error_log()));
+}
+
+// Text outside ASCII, both ways: the body goes out as UTF-8 under the form's
+// own content type, and a UTF-8 reply reaches the panel intact.
+TEST_F(TravelLookupTest, TextOutsideAsciiCrossesTheWireAsUtf8) {
+  service_.SetReply("search", {200, "<search results=\"\xC3\x89t\xC3\xA9 Ford|\"/>"});
+  auto run = RunHost(folder_,
+                     "init\nlogin Zo\xC3\xAB\ntype SearchText \xC3\xA9t\xC3\xA9\nclick SearchButton\n"
+                     "wait\ndump SearchList\n",
+                     Args());
+  ASSERT_EQ(run.Of("panel").size(), 1u) << run.stderr_text;
+  EXPECT_EQ(Rows(run.Of("panel")[0], "SearchList"),
+            Json::parse("[[[\"\xC3\x89t\xC3\xA9 Ford\"],[null,100667896]]]"));
+  auto requests = service_.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].Header("Content-Type"), "application/x-www-form-urlencoded");
+  EXPECT_EQ(FormField(requests[0].body, "Value"), "\xC3\xA9t\xC3\xA9");
+  EXPECT_EQ(FormField(requests[0].body, "currentcharacter"), "Zo\xC3\xAB");
 }
 
 TEST_F(TravelLookupTest, RouteNotesAndSharingToEveryTarget) {
@@ -202,6 +222,11 @@ TEST_F(TravelLookupTest, SilentServerTimesOutOnTheLoopClock) {
 }
 
 TEST_F(TravelLookupTest, RefusedConnectionAndUnknownName) {
+  if (testing_support::HostIsWindows()) {
+    GTEST_SKIP() << "Wine 8's MSXML request object never completes an exchange whose host name "
+                    "does not resolve or whose connection is refused (no ready state 4, so no "
+                    "status 12007 or 12029 to report); the no-response timer ends them there";
+  }
   int port;
   {
     SilentServer closed;

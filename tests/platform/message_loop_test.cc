@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -368,6 +369,72 @@ struct CancelsOnDestruction {
   MessageLoop::Id id = 0;
   ~CancelsOnDestruction() { MessageLoop::Current().CancelTimer(id); }
 };
+
+TEST(MessageLoopTest, TheLoopsOwnRunsStillRunWorkInsideABusyScope) {
+  OnFreshThread([] {
+    auto& loop = MessageLoop::Current();
+    MessageLoop::BusyScope outer;
+    MessageLoop::BusyScope inner;
+    std::string ran;
+    loop.PostTask([&] { ran += 't'; });
+    EXPECT_TRUE(loop.RunOnce(0ns));
+    loop.AddTimer(loop.Now() + 5ms, [&] { ran += 'm'; });
+    loop.Advance(5ms);
+    loop.PostTask([&] { ran += 'u'; });
+    EXPECT_TRUE(loop.RunUntilIdle(1000ms));
+    EXPECT_EQ(ran, "tmu");
+  });
+}
+
+// Where ShutDownCurrent is called from: the loop is gone for good there,
+// but the object itself must outlive the calls still running in it.
+TEST(MessageLoopTest, ShutDownCurrentDropsEverythingAndTheNextCurrentIsANewLoop) {
+  enum class From { kOutside, kTaskOfRunOnce, kTimerOfAdvance, kTaskOfRunUntilIdle };
+  const std::pair<const char*, From> cases[] = {
+      {"outside the loop", From::kOutside},
+      {"a task run by RunOnce", From::kTaskOfRunOnce},
+      {"a timer run by Advance", From::kTimerOfAdvance},
+      {"a task run by RunUntilIdle", From::kTaskOfRunUntilIdle},
+  };
+  for (const auto& [name, from] : cases) {
+    SCOPED_TRACE(name);
+    OnFreshThread([from = from] {
+      auto& loop = MessageLoop::Current();
+      // The thread's first id; a new loop that numbered afresh would hand it
+      // out again.
+      const MessageLoop::Id old_timer = loop.AddTimer(loop.Now() + 1h, [] {});
+      auto holder = std::make_shared<CancelsOnDestruction>();
+      holder->id = old_timer;
+      loop.PostTask([holder] {});
+      Pipe pipe;
+      loop.WatchFd(pipe.read_end(), MessageLoop::kRead, [holder](int, int) {});
+      loop.AddPendingWork();
+      std::weak_ptr<CancelsOnDestruction> dropped = holder;
+      holder.reset();
+      std::string after;  // what ran of the work added after the shutdown
+      auto shut_down = [&] {
+        MessageLoop::ShutDownCurrent();
+        // A call still running in the old loop may reach it; nothing runs.
+        if (from != From::kOutside) loop.PostTask([&] { after += 'x'; });
+      };
+      switch (from) {
+        case From::kOutside: shut_down(); break;
+        case From::kTaskOfRunOnce: loop.PostTask(shut_down); loop.RunOnce(0ns); break;
+        case From::kTimerOfAdvance: loop.AddTimer(loop.Now(), shut_down); loop.Advance(0ms); break;
+        case From::kTaskOfRunUntilIdle: loop.PostTask(shut_down); EXPECT_TRUE(loop.RunUntilIdle(1000ms)); break;
+      }
+      EXPECT_TRUE(dropped.expired());
+      MessageLoop::ShutDownCurrent();  // again, with no loop: nothing happens
+      auto& next = MessageLoop::Current();
+      EXPECT_EQ(next.PendingTasks(), 0u);
+      EXPECT_EQ(next.PendingWork(), 0u);
+      next.AddTimer(next.Now(), [&] { after += 'n'; });
+      next.CancelTimer(old_timer);
+      next.Advance(0ms);
+      EXPECT_EQ(after, "n");
+    });
+  }
+}
 
 TEST(MessageLoopTest, ThreadExitDestroysCallbacksThatStillUseTheLoop) {
   OnFreshThread([] {

@@ -36,7 +36,11 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"PastLargestScalar", "\xF4\x90\x80\x80", L"\uFFFD\uFFFD\uFFFD\uFFFD"},
         DecodeCase{"InvalidLeadBytes", "\xF5\xFF", L"\uFFFD\uFFFD"},
         DecodeCase{"Latin1Text", "caf\xE9 ok", L"caf\uFFFD ok"},
-        DecodeCase{"BadThirdByteKeepsFollowing", "\xE2\x82\x41", L"\uFFFD\uFFFDA"}),
+        DecodeCase{"BadThirdByteKeepsFollowing", "\xE2\x82\x41", L"\uFFFD\uFFFDA"},
+        // ASCII is widened in blocks: a sequence inside or after one.
+        DecodeCase{"AfterAsciiBlocks", "0123456789abcdefghijklmnopqrstuvwxyz\xC3\xA9!",
+                   L"0123456789abcdefghijklmnopqrstuvwxyz\u00E9!"},
+        DecodeCase{"InsideAsciiBlock", "0123456\x80" "89abcdefghijk", L"0123456\uFFFD89abcdefghijk"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct EncodeCase {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/linux/factories.h"
+#include "platform/text.h"
 #include "platform/xml_document.h"
 
 namespace platform {
@@ -68,6 +69,33 @@ TEST(XmlDocumentTest, LoadsOnlyWellFormedDocumentsWithOneRoot) {
     Ref<XmlDocument> doc = linux_impl::NewPugiXmlDocument();
     EXPECT_EQ(doc->LoadXml(c.text), c.loads);
     EXPECT_EQ(static_cast<bool>(doc->DocumentElement()), c.loads);
+    // The same text as UTF-8 bytes, as the request object holds a reply.
+    EXPECT_EQ(doc->LoadXml(WideToUtf8(c.text)), c.loads);
+  }
+}
+
+// Bytes that are not UTF-8 read as U+FFFD each, as in the text's wide form.
+TEST(XmlDocumentTest, StrayBytesReadAsReplacementCharacters) {
+  struct Case {
+    std::string utf8;
+    std::optional<std::wstring> value;  // of "a"; nullopt: does not load
+  };
+  const Case cases[] = {
+      {"<r a='x\x80y'/>", L"x\uFFFDy"},
+      {"<r a='\xC3'/>", L"\uFFFD"},
+      {"<r a='\xED\xA0\x80'/>", L"\uFFFD\uFFFD\uFFFD"},
+      {"\x80<r a=''/>", std::nullopt},
+      // Both names read as "b\uFFFD": the same attribute twice.
+      {"<r a='' b\x80='1' b\x81='2'/>", std::nullopt},
+      {"<r a='\xEF\xBF\xBE'/>", std::nullopt},  // U+FFFE is no XML character
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.utf8));
+    Ref<XmlDocument> doc = linux_impl::NewPugiXmlDocument();
+    ASSERT_EQ(doc->LoadXml(c.utf8), c.value.has_value());
+    if (c.value) {
+      EXPECT_EQ(doc->DocumentElement()->GetAttribute(L"a"), c.value);
+    }
   }
 }
 

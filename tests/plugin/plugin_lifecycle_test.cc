@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "hub/plugin_name.h"
 #include "platform/env.h"
@@ -123,6 +124,32 @@ TEST_F(PluginLifecycleTest, ServiceUrlIsFixedButTheHostIsConfigured) {
   std::wstring url = Main::ServiceURL();
   EXPECT_EQ(url.rfind(L"http://", 0), 0u);
   EXPECT_EQ(url.substr(url.size() - 28), L"/marlgate_travels/travel.php");
+}
+
+}  // namespace
+
+namespace {
+
+// A thread that starts after another has ended often gets the same thread
+// id (glibc hands the ended thread's stack and id to the next): it must
+// still start with a state of its own, never the objects and name that the
+// ended thread left. Dropping one thread's state leaves the others'.
+TEST(PluginStatePerThread, ANewThreadNeverInheritsAnEndedThreadsState) {
+  Hub::DropPluginState();
+  Hub::PluginState().CurrentCharacter = L"main thread";
+  for (int i = 0; i < 20; ++i) {
+    std::wstring seen;
+    std::thread([&] {
+      seen = Hub::PluginState().CurrentCharacter;
+      Hub::PluginState().CurrentCharacter = L"ended thread";
+    }).join();
+    ASSERT_EQ(seen, L"") << "thread " << i;
+  }
+  std::thread([] { Hub::DropThisThreadPluginState(); }).join();
+  EXPECT_EQ(Hub::PluginState().CurrentCharacter, L"main thread");
+  Hub::DropThisThreadPluginState();
+  EXPECT_EQ(Hub::PluginState().CurrentCharacter, L"");
+  Hub::DropPluginState();
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "platform/text.h"
 #include "platform/windows/com_types.h"
 #include "platform/windows/msxml_ids.h"
+#include "tests/windows/fake_host_timer.h"
 #include "tests/windows/loopback_server.h"
 
 namespace {
@@ -49,26 +50,29 @@ std::wstring GuidText(const GUID& guid) {
   return buffer;
 }
 
-// The default value of HKCR\key's `name` (null: the default value); nullopt
+// The string value `name` (null: the default value) of root\key; nullopt
 // when the key or value is not there.
-std::optional<std::wstring> RegistryValue(const std::wstring& key, const wchar_t* name = nullptr) {
+std::optional<std::wstring> RegistryValue(const std::wstring& key, const wchar_t* name = nullptr,
+                                          HKEY root = HKEY_CLASSES_ROOT) {
   wchar_t data[1024];
   DWORD size = sizeof data;
-  const LONG status = ::RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), name, RRF_RT_REG_SZ, nullptr,
-                                     data, &size);
+  const LONG status = ::RegGetValueW(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &size);
   if (status != ERROR_SUCCESS) return std::nullopt;
   return std::wstring(data);
 }
 
-// In the 64-bit view of HKCR, or (with `view` KEY_WOW64_32KEY) the 32-bit one.
-bool KeyExists(const std::wstring& key, REGSAM view = 0) {
+// In the 64-bit view of root (HKCR by default), or (with `view`
+// KEY_WOW64_32KEY) the 32-bit one.
+bool KeyExists(const std::wstring& key, REGSAM view = 0, HKEY root = HKEY_CLASSES_ROOT) {
   HKEY handle = nullptr;
-  if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS) {
+  if (::RegOpenKeyExW(root, key.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS) {
     return false;
   }
   ::RegCloseKey(handle);
   return true;
 }
+
+using InstallFn = HRESULT(STDAPICALLTYPE*)(BOOL, LPCWSTR);
 
 class ComponentTest : public ::testing::Test {
  protected:
@@ -84,7 +88,8 @@ class ComponentTest : public ::testing::Test {
         reinterpret_cast<void*>(::GetProcAddress(module_, "DllRegisterServer")));
     unregister_server_ = reinterpret_cast<NoArgumentFn>(
         reinterpret_cast<void*>(::GetProcAddress(module_, "DllUnregisterServer")));
-    ASSERT_TRUE(get_class_object_ && can_unload_now_ && register_server_ && unregister_server_);
+    install_ = reinterpret_cast<InstallFn>(reinterpret_cast<void*>(::GetProcAddress(module_, "DllInstall")));
+    ASSERT_TRUE(get_class_object_ && can_unload_now_ && register_server_ && unregister_server_ && install_);
   }
 
   static ComPtr<IClassFactory> Factory(const CLSID& clsid) {
@@ -94,7 +99,10 @@ class ComponentTest : public ::testing::Test {
   }
 
   // The registration as this test found it is put back when it ends.
-  void KeepRegistration() { was_registered_ = KeyExists(L"CLSID\\" + GuidText(CLSID_Main)); }
+  // The machine's registration, as the suite made it (regsvr32).
+  void KeepRegistration() {
+    was_registered_ = KeyExists(L"Software\\Classes\\CLSID\\" + GuidText(CLSID_Main), 0, HKEY_LOCAL_MACHINE);
+  }
   void RestoreRegistration() {
     if (was_registered_) {
       EXPECT_EQ(register_server_(), S_OK);
@@ -109,6 +117,7 @@ class ComponentTest : public ::testing::Test {
   static inline NoArgumentFn can_unload_now_ = nullptr;
   static inline NoArgumentFn register_server_ = nullptr;
   static inline NoArgumentFn unregister_server_ = nullptr;
+  static inline InstallFn install_ = nullptr;
   bool was_registered_ = false;
 };
 
@@ -152,6 +161,15 @@ TEST_F(ComponentTest, CanUnloadOnlyWithoutLiveObjectsOrLocks) {
          Factory(CLSID_httpHandler)->CreateInstance(nullptr, IID_IUnknown, o.ReceiveVoid());
          return o;
        }},
+      // Objects the library hands out besides its classes keep its code in use.
+      {"an enumerator of an httpHandler's connection points",
+       [] {
+         ComPtr<IConnectionPointContainer> o;
+         Factory(CLSID_httpHandler)->CreateInstance(nullptr, IID_IConnectionPointContainer, o.ReceiveVoid());
+         ComPtr<IEnumConnectionPoints> points;
+         o->EnumConnectionPoints(points.Receive());
+         return points.Query<IUnknown>(IID_IUnknown);
+       }},
   };
   for (const Case& c : cases) {
     ComPtr<IUnknown> held = c.hold();
@@ -168,56 +186,92 @@ TEST_F(ComponentTest, CanUnloadOnlyWithoutLiveObjectsOrLocks) {
     Factory(CLSID_httpHandler)->LockServer(FALSE);
   }
   EXPECT_EQ(can_unload_now_(), S_OK);
+  // A client's extra unlock must not cancel a later lock.
+  Factory(CLSID_httpHandler)->LockServer(FALSE);
+  Factory(CLSID_httpHandler)->LockServer(TRUE);
+  EXPECT_EQ(can_unload_now_(), S_FALSE) << "a lock after an extra unlock";
+  Factory(CLSID_httpHandler)->LockServer(FALSE);
+  EXPECT_EQ(can_unload_now_(), S_OK);
 }
 
+// For the machine (DllRegisterServer, under HKLM) and for the user alone
+// (DllInstall "user", under HKCU, no elevation): the same keys, and
+// unregistering removes every one of them, twice over.
 TEST_F(ComponentTest, RegistrationWritesItsKeysAndRemovesThemAll) {
   KeepRegistration();
-  ASSERT_EQ(register_server_(), S_OK);
+  ASSERT_EQ(unregister_server_(), S_OK);
   const std::wstring library = GuidText(LIBID_marlgate_travels);
+  struct Scope {
+    const char* name;
+    std::function<HRESULT()> register_it;
+    std::function<HRESULT()> unregister_it;
+    HKEY root;
+    HKEY other;
+  };
+  const Scope scopes[] = {
+      {"machine", register_server_, unregister_server_, HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER},
+      {"user", [] { return install_(TRUE, L"user"); }, [] { return install_(FALSE, L"user"); },
+       HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE},
+  };
   struct Class {
     const CLSID& clsid;
     std::wstring prog_id;
   };
   const Class classes[] = {{CLSID_Main, L"marlgate_travels.Main"},
                            {CLSID_httpHandler, L"marlgate_travels.httpHandler"}};
-  for (const Class& c : classes) {
-    const std::wstring key = L"CLSID\\" + GuidText(c.clsid);
-    EXPECT_EQ(RegistryValue(key + L"\\InprocServer32"), path_);
-    EXPECT_EQ(RegistryValue(key + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
-    EXPECT_EQ(RegistryValue(key + L"\\ProgID"), c.prog_id);
-    EXPECT_EQ(RegistryValue(key + L"\\TypeLib"), library);
-    EXPECT_EQ(RegistryValue(c.prog_id + L"\\CLSID"), GuidText(c.clsid));
-    CLSID found{};
-    EXPECT_EQ(::CLSIDFromProgID(c.prog_id.c_str(), &found), S_OK);
-    EXPECT_TRUE(found == c.clsid);
+  for (const Scope& scope : scopes) {
+    SCOPED_TRACE(scope.name);
+    ASSERT_EQ(scope.register_it(), S_OK);
+    for (const Class& c : classes) {
+      const std::wstring key = L"Software\\Classes\\CLSID\\" + GuidText(c.clsid);
+      EXPECT_EQ(RegistryValue(key + L"\\InprocServer32", nullptr, scope.root), path_);
+      EXPECT_EQ(RegistryValue(key + L"\\InprocServer32", L"ThreadingModel", scope.root), L"Apartment");
+      EXPECT_EQ(RegistryValue(key + L"\\ProgID", nullptr, scope.root), c.prog_id + L".1");
+      EXPECT_EQ(RegistryValue(key + L"\\VersionIndependentProgID", nullptr, scope.root), c.prog_id);
+      EXPECT_EQ(RegistryValue(key + L"\\TypeLib", nullptr, scope.root), library);
+      EXPECT_EQ(RegistryValue(L"Software\\Classes\\" + c.prog_id + L"\\CurVer", nullptr, scope.root),
+                c.prog_id + L".1");
+      EXPECT_EQ(RegistryValue(L"Software\\Classes\\" + c.prog_id + L".1\\CLSID", nullptr, scope.root),
+                GuidText(c.clsid));
+      EXPECT_FALSE(KeyExists(key, 0, scope.other));
+      // COM finds the class by its ProgID. (A user's registration is found
+      // there by Windows; Wine 8 looks in the machine's classes only.)
+      if (scope.root == HKEY_LOCAL_MACHINE) {
+        CLSID found{};
+        EXPECT_EQ(::CLSIDFromProgID(c.prog_id.c_str(), &found), S_OK);
+        EXPECT_TRUE(found == c.clsid);
+      }
+    }
+    EXPECT_TRUE(KeyExists(L"TypeLib\\" + library + L"\\1.0"));
+    for (const IID* iid : {&IID__httpHandler, &DIID___httpHandler}) {
+      EXPECT_EQ(RegistryValue(L"Interface\\" + GuidText(*iid) + L"\\TypeLib"), library);
+    }
+    EXPECT_EQ(scope.register_it(), S_OK);
+    ASSERT_EQ(scope.unregister_it(), S_OK);
+    std::vector<std::wstring> keys = {L"TypeLib\\" + library, L"Interface\\" + GuidText(IID__httpHandler),
+                                      L"Interface\\" + GuidText(DIID___httpHandler)};
+    for (const Class& c : classes) {
+      keys.push_back(L"CLSID\\" + GuidText(c.clsid));
+      keys.push_back(c.prog_id);
+      keys.push_back(c.prog_id + L".1");
+    }
+    for (const std::wstring& key : keys) {
+      EXPECT_FALSE(KeyExists(key)) << std::string(key.begin(), key.end());
+      EXPECT_FALSE(KeyExists(key, KEY_WOW64_32KEY)) << "32-bit view: " << std::string(key.begin(), key.end());
+    }
+    EXPECT_EQ(scope.unregister_it(), S_OK);
   }
-  EXPECT_TRUE(KeyExists(L"TypeLib\\" + library + L"\\1.0"));
-  const IID* interfaces[] = {&IID_IPlugin2, &IID__httpHandler, &DIID___httpHandler};
-  for (const IID* iid : interfaces) {
-    EXPECT_EQ(RegistryValue(L"Interface\\" + GuidText(*iid) + L"\\TypeLib"), library);
-  }
-  // Registering again replaces; unregistering removes every key, twice over.
-  EXPECT_EQ(register_server_(), S_OK);
-  ASSERT_EQ(unregister_server_(), S_OK);
-  std::vector<std::wstring> keys = {L"TypeLib\\" + library};
-  for (const Class& c : classes) {
-    keys.push_back(L"CLSID\\" + GuidText(c.clsid));
-    keys.push_back(c.prog_id);
-  }
-  for (const IID* iid : interfaces) keys.push_back(L"Interface\\" + GuidText(*iid));
-  for (const std::wstring& key : keys) {
-    EXPECT_FALSE(KeyExists(key)) << std::string(key.begin(), key.end());
-    EXPECT_FALSE(KeyExists(key, KEY_WOW64_32KEY)) << "32-bit view: " << std::string(key.begin(), key.end());
-  }
-  EXPECT_EQ(unregister_server_(), S_OK);
+  // DllInstall's command line names the scope; anything else is refused.
+  for (const wchar_t* line : {L"everyone", L"user "}) EXPECT_EQ(install_(TRUE, line), E_INVALIDARG);
   RestoreRegistration();
 }
 
-// A copy registered and then deleted leaves keys that point at nothing;
-// unregistering must still remove them all (UnRegisterTypeLib alone cannot:
-// it reads the type library from the registered file).
-TEST_F(ComponentTest, UnregisteringWorksWhenTheRegisteredFileIsGone) {
+// Unregistering takes away only a registration that names this file: a
+// copy's registration stays until the copy itself is unregistered, and a
+// registration whose file is gone is let be.
+TEST_F(ComponentTest, UnregisteringLeavesAnotherCopysRegistration) {
   KeepRegistration();
+  ASSERT_EQ(unregister_server_(), S_OK);
   wchar_t temp[MAX_PATH];
   ::GetTempPathW(MAX_PATH, temp);
   const std::wstring copy = std::wstring(temp) + L"marlgate-copy-" +
@@ -225,21 +279,55 @@ TEST_F(ComponentTest, UnregisteringWorksWhenTheRegisteredFileIsGone) {
   ASSERT_TRUE(::CopyFileW(path_.c_str(), copy.c_str(), FALSE));
   HMODULE module = ::LoadLibraryExW(copy.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   ASSERT_NE(module, nullptr);
-  auto register_copy = reinterpret_cast<NoArgumentFn>(
-      reinterpret_cast<void*>(::GetProcAddress(module, "DllRegisterServer")));
-  ASSERT_EQ(register_copy(), S_OK);
-  ::FreeLibrary(module);
-  ASSERT_TRUE(::DeleteFileW(copy.c_str()));
-  EXPECT_EQ(RegistryValue(L"CLSID\\" + GuidText(CLSID_Main) + L"\\InprocServer32"), copy);
+  auto copy_install =
+      reinterpret_cast<InstallFn>(reinterpret_cast<void*>(::GetProcAddress(module, "DllInstall")));
+  ASSERT_EQ(copy_install(TRUE, L"user"), S_OK);
+  const std::wstring main = L"Software\\Classes\\CLSID\\" + GuidText(CLSID_Main);
 
-  EXPECT_EQ(unregister_server_(), S_OK);
-  for (const std::wstring& key :
-       {L"CLSID\\" + GuidText(CLSID_Main), L"TypeLib\\" + GuidText(LIBID_marlgate_travels),
-        L"Interface\\" + GuidText(IID__httpHandler), L"Interface\\" + GuidText(DIID___httpHandler),
-        L"Interface\\" + GuidText(IID_IPlugin2), std::wstring(L"marlgate_travels.Main")}) {
-    EXPECT_FALSE(KeyExists(key)) << std::string(key.begin(), key.end());
-    EXPECT_FALSE(KeyExists(key, KEY_WOW64_32KEY)) << "32-bit view: " << std::string(key.begin(), key.end());
-  }
+  EXPECT_EQ(install_(FALSE, L"user"), S_OK);
+  EXPECT_EQ(RegistryValue(main + L"\\InprocServer32", nullptr, HKEY_CURRENT_USER), copy);
+  EXPECT_TRUE(KeyExists(L"Software\\Classes\\marlgate_travels.Main", 0, HKEY_CURRENT_USER));
+
+  EXPECT_EQ(copy_install(FALSE, L"user"), S_OK);
+  EXPECT_FALSE(KeyExists(main, 0, HKEY_CURRENT_USER));
+  EXPECT_FALSE(KeyExists(L"Software\\Classes\\marlgate_travels.Main", 0, HKEY_CURRENT_USER));
+  EXPECT_FALSE(KeyExists(L"TypeLib\\" + GuidText(LIBID_marlgate_travels)));
+  ::FreeLibrary(module);
+  ::DeleteFileW(copy.c_str());
+  RestoreRegistration();
+}
+
+// A registration that fails halfway (here: a key the registration needs a
+// lasting subkey of is volatile, which the registry refuses) takes back what
+// it wrote and puts back what it replaced.
+TEST_F(ComponentTest, ARegistrationThatFailsTakesBackWhatItWrote) {
+  KeepRegistration();
+  ASSERT_EQ(unregister_server_(), S_OK);
+  const std::wstring classes = L"Software\\Classes\\";
+  const std::wstring server = classes + L"CLSID\\" + GuidText(CLSID_Main) + L"\\InprocServer32";
+  HKEY key = nullptr;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, server.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                              &key, nullptr),
+            ERROR_SUCCESS);
+  const wchar_t old_path[] = L"C:\\elsewhere\\old.dll";
+  ::RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(old_path), sizeof old_path);
+  ::RegCloseKey(key);
+  HKEY volatile_key = nullptr;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, (classes + L"marlgate_travels.httpHandler").c_str(), 0,
+                              nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &volatile_key, nullptr),
+            ERROR_SUCCESS);
+  ::RegCloseKey(volatile_key);
+
+  EXPECT_TRUE(FAILED(install_(TRUE, L"user")));
+  EXPECT_EQ(RegistryValue(server, nullptr, HKEY_CURRENT_USER), old_path);
+  EXPECT_FALSE(RegistryValue(server, L"ThreadingModel", HKEY_CURRENT_USER).has_value());
+  EXPECT_FALSE(KeyExists(classes + L"marlgate_travels.Main", 0, HKEY_CURRENT_USER));
+  EXPECT_FALSE(KeyExists(classes + L"CLSID\\" + GuidText(CLSID_httpHandler), 0, HKEY_CURRENT_USER));
+  EXPECT_FALSE(KeyExists(classes + L"marlgate_travels.httpHandler\\CLSID", 0, HKEY_CURRENT_USER));
+  EXPECT_FALSE(KeyExists(L"TypeLib\\" + GuidText(LIBID_marlgate_travels)));
+
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, (classes + L"marlgate_travels.httpHandler").c_str());
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, (classes + L"CLSID\\" + GuidText(CLSID_Main)).c_str());
   RestoreRegistration();
 }
 
@@ -320,6 +408,7 @@ class RecordingSink final : public IDispatch {
   std::vector<std::wstring> fail_messages;
   std::vector<std::wstring> documents;  // the root tag of each serverMessage
   std::wstring replace_with;            // when set, FailMessage's text becomes it
+  std::function<void()> on_fail;        // runs inside each FailMessage
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (iid == IID_IUnknown || iid == IID_IDispatch) {
@@ -346,6 +435,7 @@ class RecordingSink final : public IDispatch {
     VARIANT& argument = params->rgvarg[0];
     if (member == 2 && argument.vt == (VT_BSTR | VT_BYREF)) {
       fail_messages.push_back(Bstr::Adopt(::SysAllocString(*argument.pbstrVal)).str());
+      if (on_fail) on_fail();
       if (!replace_with.empty()) {
         ::SysFreeString(*argument.pbstrVal);
         *argument.pbstrVal = ::SysAllocString(replace_with.c_str());
@@ -489,6 +579,78 @@ TEST_F(HttpHandlerClient, ARequestEndsInItsEventsToEverySink) {
   EXPECT_FALSE(IsRunning());
 }
 
+// A script's `Set h = Nothing` inside its own event handler: the handler
+// lets go of the last reference while the object is raising the event.
+TEST_F(HttpHandlerClient, ASinkMayReleaseTheHandlerInsideAnEvent) {
+  server_.SetReply("/travel.php", {200, "OK", "<search results=\"A|\"/>"});
+  RecordingSink& sink = first_;
+  Advise(sink);
+  point_.reset();
+  sink.on_fail = [this] { handler_.reset(); };
+  ASSERT_EQ(PostRequest(server_.Url("/travel.php"), L"search", L"a"), S_OK);
+  PumpUntil([&] { return !sink.fail_messages.empty(); });
+  platform::MessageLoop::Current().RunUntilIdle(300ms);
+  // The object went when the event was over: nothing more reached the sink,
+  // and nothing of the library is left alive.
+  EXPECT_EQ(sink.fail_messages.size(), 1u);
+  EXPECT_TRUE(sink.documents.empty());
+  EXPECT_FALSE(handler_);
+  EXPECT_EQ(can_unload_now_(), S_OK);
+}
+
+// Two requests finish close together; the first one's sink runs a message
+// pump of its own (a script's message box). The second request's events
+// must wait until the first sink has returned: one event at a time.
+TEST_F(HttpHandlerClient, AnEventRunsToItsEndBeforeTheNextOne) {
+  server_.SetReply("/a", {200, "OK", "<search results=\"A|\"/>"});
+  server_.SetReply("/b", {200, "OK", "<search results=\"B|\"/>", "text/xml; charset=utf-8", false, 50});
+  ComPtr<IDispatch> other;
+  Factory(CLSID_httpHandler)->CreateInstance(nullptr, IID_IDispatch, other.ReceiveVoid());
+  ASSERT_TRUE(other);
+  RecordingSink& first = first_;
+  RecordingSink& second = second_;
+  Advise(first);
+  ComPtr<IConnectionPoint> other_point;
+  other.Query<IConnectionPointContainer>(IID_IConnectionPointContainer)
+      ->FindConnectionPoint(DIID___httpHandler, other_point.Receive());
+  DWORD cookie = 0;
+  ASSERT_EQ(other_point->Advise(&second, &cookie), S_OK);
+  bool inside = false;
+  size_t heard_inside = 0;
+  second.on_fail = [&] { heard_inside += inside ? 1 : 0; };
+  first.on_fail = [&] {
+    if (first.fail_messages.size() != 1) return;
+    inside = true;
+    const auto end = std::chrono::steady_clock::now() + 500ms;
+    while (std::chrono::steady_clock::now() < end) {
+      MSG message;
+      while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+      }
+      ::Sleep(5);
+    }
+    inside = false;
+  };
+  ASSERT_EQ(PostRequest(server_.Url("/a"), L"search", L"a"), S_OK);
+  std::swap(handler_, other);
+  ASSERT_EQ(PostRequest(server_.Url("/b"), L"search", L"b"), S_OK);
+  std::swap(handler_, other);
+  PumpUntil([&] { return !first.documents.empty() && !second.documents.empty(); });
+  EXPECT_EQ(heard_inside, 0u);
+  EXPECT_EQ(first.documents, (std::vector<std::wstring>{L"search"}));
+  EXPECT_EQ(second.documents, (std::vector<std::wstring>{L"search"}));
+  other_point->Unadvise(cookie);
+}
+
+TEST_F(HttpHandlerClient, AnOmittedTimeOutIsTheDefault) {
+  server_.SetReply("/silent", {200, "OK", "", "text/plain", true});
+  ASSERT_EQ(PostRequest(server_.Url("/silent"), L"get", L"x"), S_OK);
+  EXPECT_EQ(windows_tests::LastStartedInterval(), 240000);
+  ASSERT_EQ(PostRequest(server_.Url("/silent"), L"get", L"x", 1500), S_OK);
+  EXPECT_EQ(windows_tests::LastStartedInterval(), 1500);
+}
+
 TEST_F(HttpHandlerClient, TheDefaultMemberIsReadyStateChange) {
   RecordingSink& sink = first_;
   Advise(sink);
@@ -508,21 +670,6 @@ TEST_F(HttpHandlerClient, TheDefaultMemberIsReadyStateChange) {
   coclass->ReleaseTypeAttr(attributes);
 }
 
-// A site that is not the reference host's: Main cannot use it.
-class ForeignSite final : public IUnknown {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (iid == IID_IUnknown) {
-      *out = this;
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-};
-
 TEST_F(ComponentTest, MainIsCreatedThroughTheRegistration) {
   KeepRegistration();
   ASSERT_EQ(register_server_(), S_OK);
@@ -530,8 +677,8 @@ TEST_F(ComponentTest, MainIsCreatedThroughTheRegistration) {
   ASSERT_EQ(::CoCreateInstance(CLSID_Main, nullptr, CLSCTX_INPROC_SERVER, IID_IPlugin2,
                                main.ReceiveVoid()),
             S_OK);
-  ForeignSite site;
-  EXPECT_EQ(main->Initialize(&site), E_NOINTERFACE);
+  // Without a site Main reports its failures in the log and still starts.
+  EXPECT_EQ(main->Initialize(nullptr), S_OK);
   EXPECT_EQ(main->Terminate(), S_OK);
   main.reset();
   ComPtr<IDispatch> handler;
@@ -540,6 +687,82 @@ TEST_F(ComponentTest, MainIsCreatedThroughTheRegistration) {
             S_OK);
   handler.reset();
   RestoreRegistration();
+}
+
+}  // namespace
+
+namespace {
+
+// A copy of the DLL in a folder of its own, loaded and unloaded for real
+// (FreeLibrary) three times in one process. Each load makes Main write
+// its error log and an httpHandler use the message loop; before each
+// unload DllCanUnloadNow must have let go of all of it (the log closed, so
+// the file can be deleted while the library is still loaded), and each
+// load must work as the first did.
+TEST(ComponentUnload, TheLibraryLetsGoOfItsStateAndLoadsAgain) {
+  wchar_t temp[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, temp);
+  const std::wstring folder = std::wstring(temp) + L"marlgate-unload-" +
+                              std::to_wstring(::GetCurrentProcessId());
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring copy = folder + L"\\marlgate_travels.dll";
+  const std::wstring log = folder + L"\\errors.txt";
+  ASSERT_TRUE(::CopyFileW((BinFolder() + L"\\marlgate_travels.dll").c_str(), copy.c_str(), FALSE));
+  LoopbackServer server;
+  server.SetReply("/travel.php", {200, "OK", "<search results=\"A|\"/>"});
+
+  for (int load = 1; load <= 3; ++load) {
+    SCOPED_TRACE("load " + std::to_string(load));
+    HMODULE module = ::LoadLibraryExW(copy.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    ASSERT_NE(module, nullptr);
+    auto get_class_object = reinterpret_cast<GetClassObjectFn>(
+        reinterpret_cast<void*>(::GetProcAddress(module, "DllGetClassObject")));
+    auto can_unload_now = reinterpret_cast<NoArgumentFn>(
+        reinterpret_cast<void*>(::GetProcAddress(module, "DllCanUnloadNow")));
+    ASSERT_TRUE(get_class_object && can_unload_now);
+    RecordingSink sink;
+    {
+      ComPtr<IClassFactory> mains;
+      ComPtr<IClassFactory> handlers;
+      ASSERT_EQ(get_class_object(CLSID_Main, IID_IClassFactory, mains.ReceiveVoid()), S_OK);
+      ASSERT_EQ(get_class_object(CLSID_httpHandler, IID_IClassFactory, handlers.ReceiveVoid()), S_OK);
+      ComPtr<IPlugin2> main;
+      ASSERT_EQ(mains->CreateInstance(nullptr, IID_IPlugin2, main.ReceiveVoid()), S_OK);
+      EXPECT_EQ(main->Initialize(nullptr), S_OK);  // no site: its failures go to the log
+      ComPtr<IDispatch> handler;
+      ASSERT_EQ(handlers->CreateInstance(nullptr, IID_IDispatch, handler.ReceiveVoid()), S_OK);
+      ComPtr<IConnectionPoint> point;
+      handler.Query<IConnectionPointContainer>(IID_IConnectionPointContainer)
+          ->FindConnectionPoint(DIID___httpHandler, point.Receive());
+      DWORD cookie = 0;
+      ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
+      ScopedVariant arguments[3] = {ScopedVariant::Text(L"a"), ScopedVariant::Text(L"search"),
+                                    ScopedVariant::Text(platform::Utf8ToWide(server.Url("/travel.php")))};
+      VARIANT raw[3] = {*arguments[0], *arguments[1], *arguments[2]};
+      DISPPARAMS params{raw, nullptr, 3, 0};
+      ASSERT_EQ(handler->Invoke(3, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr,
+                                nullptr, nullptr),
+                S_OK);
+      const auto end = std::chrono::steady_clock::now() + 10s;
+      while (sink.documents.empty() && std::chrono::steady_clock::now() < end) {
+        platform::MessageLoop::Current().RunOnce(50ms);
+      }
+      EXPECT_EQ(sink.documents, (std::vector<std::wstring>{L"search"}));
+      point->Unadvise(cookie);
+      EXPECT_EQ(can_unload_now(), S_FALSE);
+    }
+    EXPECT_EQ(can_unload_now(), S_OK);
+    EXPECT_TRUE(::DeleteFileW(log.c_str())) << "the error log is still open (error " << ::GetLastError() << ")";
+    // The loop's window class went with the loop.
+    WNDCLASSEXW window_class{};
+    window_class.cbSize = sizeof window_class;
+    EXPECT_FALSE(::GetClassInfoExW(module, L"MarlgateMessageLoop", &window_class));
+    ASSERT_TRUE(::FreeLibrary(module));
+    HMODULE still = nullptr;
+    EXPECT_FALSE(::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, copy.c_str(), &still));
+  }
+  ::DeleteFileW(copy.c_str());
+  ::RemoveDirectoryW(folder.c_str());
 }
 
 }  // namespace

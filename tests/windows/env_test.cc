@@ -66,7 +66,7 @@ TEST(WindowsModule, FolderOfAnAddressIsTheFolderOfItsModule) {
   const std::wstring folder = path.substr(0, path.find_last_of(L"\\/"));
   static int anchor = 0;
   EXPECT_EQ(platform::ModuleFolderOf(&anchor), folder);
-  // The platform's own code lives in marlgate_platform.dll beside the test.
+  // The platform is linked into the test program itself.
   EXPECT_EQ(platform::ModuleFolderOf(reinterpret_cast<const void*>(&platform::Env::Default)), folder);
   EXPECT_THROW(platform::ModuleFolderOf(nullptr), platform::Error);
 }

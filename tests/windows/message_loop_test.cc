@@ -1,7 +1,8 @@
 // The message loop on the thread's Windows message queue: tasks and timers
 // run when the loop runs and also when somebody else pumps the queue (a
-// host's own GetMessage loop), the loop's clock moves with Advance, and
-// sockets are watched for readiness.
+// host's own GetMessage loop) but never inside busy code, the loop's clock
+// moves with Advance, sockets are watched for readiness, and a loop can be
+// shut down before its module is unloaded.
 
 #include <winsock2.h>
 #include <windows.h>
@@ -9,7 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/error.h"
@@ -22,14 +25,29 @@ namespace {
 using platform::MessageLoop;
 using namespace std::chrono_literals;
 
-// Pumps the queue the way a host that knows nothing of the loop would.
-void PumpWithoutTheLoop(std::chrono::milliseconds span) {
+// Pumps the queue the way a host that knows nothing of the loop would (or a
+// message box, or COM's modal loop), until `done` or for `span`.
+template <class Done>
+void PumpWithoutTheLoopUntil(Done done, std::chrono::milliseconds span) {
   const auto end = std::chrono::steady_clock::now() + span;
-  while (std::chrono::steady_clock::now() < end) {
+  while (!done() && std::chrono::steady_clock::now() < end) {
     ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
     MSG message;
     while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
   }
+}
+
+void PumpWithoutTheLoop(std::chrono::milliseconds span) {
+  PumpWithoutTheLoopUntil([] { return false; }, span);
+}
+
+// The loop's message-only window on this thread.
+HWND LoopWindow() {
+  HWND window = nullptr;
+  while ((window = ::FindWindowExW(HWND_MESSAGE, window, L"MarlgateMessageLoop", nullptr))) {
+    if (::GetWindowThreadProcessId(window, nullptr) == ::GetCurrentThreadId()) return window;
+  }
+  return nullptr;
 }
 
 TEST(WindowsMessageLoop, TasksRunInOrderAndOnlyWhenTheQueueIsPumped) {
@@ -124,6 +142,118 @@ TEST(WindowsMessageLoop, PendingWorkKeepsRunUntilIdleRunning) {
   loop.RemovePendingWork();
 }
 
+TEST(WindowsMessageLoop, TheWakeMessageIsAnApplicationMessageOfTheLoopWindow) {
+  MessageLoop& loop = MessageLoop::Current();
+  loop.PostTask([] {});
+  const HWND window = LoopWindow();
+  ASSERT_NE(window, nullptr);
+  // WM_APP to 0xBFFF is a window class's own; from 0xC000 on the ids belong
+  // to RegisterWindowMessage and may mean something else in this process.
+  MSG message;
+  EXPECT_TRUE(::PeekMessageW(&message, window, WM_APP, 0xBFFF, PM_NOREMOVE));
+  EXPECT_TRUE(loop.RunUntilIdle(1000ms));
+}
+
+// A task and a due timer added while the thread is inside a loop callback
+// or a busy scope must not run under a pump nested in it (a message box,
+// COM's modal loop), only after it, in order, and still under a foreign
+// pump. The loop's own RunOnce runs them there as anywhere.
+TEST(WindowsMessageLoop, APumpNestedInLoopCodeRunsNoLoopWorkUntilThatCodeEnds) {
+  enum class Outer { kTaskOfRunOnce, kTaskOfAForeignPump, kTimer, kBusyScopes };
+  struct Case {
+    const char* name;
+    Outer outer;
+    bool nested_pump_is_the_loops;
+    const char* inside;
+  };
+  const Case cases[] = {
+      {"a task run by RunOnce", Outer::kTaskOfRunOnce, false, ""},
+      {"a task run by a foreign pump", Outer::kTaskOfAForeignPump, false, ""},
+      {"a timer", Outer::kTimer, false, ""},
+      {"two busy scopes, the inner one ended", Outer::kBusyScopes, false, ""},
+      {"the loop's own RunOnce in a task", Outer::kTaskOfAForeignPump, true, "TB"},
+      {"the loop's own RunOnce in a busy scope", Outer::kBusyScopes, true, "TB"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    MessageLoop& loop = MessageLoop::Current();
+    ASSERT_TRUE(loop.RunUntilIdle(1000ms));
+    std::string ran;
+    std::string inside = "not run";
+    auto busy = [&] {
+      loop.PostTask([&] { ran += 'B'; });
+      loop.AddTimer(loop.Now(), [&] { ran += 'T'; });
+      if (c.nested_pump_is_the_loops) {
+        loop.RunOnce(0ns);
+      } else {
+        PumpWithoutTheLoop(100ms);  // the timer's Windows timer falls due in it
+      }
+      inside = ran;
+    };
+    switch (c.outer) {
+      case Outer::kTaskOfRunOnce: loop.PostTask(busy); loop.RunOnce(0ns); break;
+      case Outer::kTaskOfAForeignPump: loop.PostTask(busy); break;
+      case Outer::kTimer: loop.AddTimer(loop.Now(), busy); loop.RunOnce(0ns); break;
+      case Outer::kBusyScopes: {
+        MessageLoop::BusyScope outer;
+        { MessageLoop::BusyScope inner; }
+        busy();
+        break;
+      }
+    }
+    PumpWithoutTheLoopUntil([&] { return ran.size() >= 2; }, 2000ms);
+    EXPECT_EQ(inside, c.inside);
+    EXPECT_EQ(ran, std::string(c.inside).empty() ? "BT" : c.inside);
+  }
+}
+
+LRESULT CALLBACK CountingWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message != WM_APP) return ::DefWindowProcW(window, message, wparam, lparam);
+  ++*reinterpret_cast<int*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  return 0;
+}
+
+// The host's "wait" sees only the thread's queue: a message posted to any
+// window of the thread (a COM object's, another component's) is work still
+// queued. A quit request is the thread owner's and stays for it.
+TEST(WindowsMessageLoop, RunUntilIdleDispatchesWhatIsPostedToTheThreadsOtherWindows) {
+  MessageLoop& loop = MessageLoop::Current();
+  WNDCLASSEXW window_class{};
+  window_class.cbSize = sizeof window_class;
+  window_class.lpfnWndProc = &CountingWindowProc;
+  window_class.hInstance = ::GetModuleHandleW(nullptr);
+  window_class.lpszClassName = L"MarlgateLoopTestWindow";
+  ASSERT_NE(::RegisterClassExW(&window_class), 0);
+  const HWND window = ::CreateWindowExW(0, window_class.lpszClassName, L"", 0, 0, 0, 0, 0,
+                                        HWND_MESSAGE, nullptr, window_class.hInstance, nullptr);
+  ASSERT_NE(window, nullptr);
+  int received = 0;
+  ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&received));
+  struct Case {
+    const char* name;
+    bool quit;
+    int received;
+  };
+  const Case cases[] = {{"a message to another window", false, 1}, {"a quit request", true, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    received = 0;
+    if (c.quit) {
+      ::PostQuitMessage(3);
+    } else {
+      ::PostMessageW(window, WM_APP, 0, 0);
+    }
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_TRUE(loop.RunUntilIdle(2000ms));
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 1000ms);
+    EXPECT_EQ(received, c.received);
+    MSG message;
+    EXPECT_EQ(::PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE, c.quit);
+  }
+  ::DestroyWindow(window);
+  ::UnregisterClassW(window_class.lpszClassName, window_class.hInstance);
+}
+
 class SocketPair {
  public:
   SocketPair() {
@@ -150,6 +280,87 @@ class SocketPair {
   SOCKET a = INVALID_SOCKET;
   SOCKET b = INVALID_SOCKET;
 };
+
+// Whether the loop's window class is registered for `module`.
+bool LoopClassRegistered(HINSTANCE module) {
+  WNDCLASSEXW info{};
+  info.cbSize = sizeof info;
+  return ::GetClassInfoExW(module, L"MarlgateMessageLoop", &info) != FALSE;
+}
+
+// A loop that is shut down before its module may be unloaded leaves nothing
+// behind: no window, no class (a reload at the same address registers it
+// again). Dropped callbacks may still use the loop from their destructors.
+TEST(WindowsMessageLoop, ShutDownCurrentLeavesNoWindowAndNoClassAndANewLoopWorks) {
+  MessageLoop& loop = MessageLoop::Current();
+  const HWND window = LoopWindow();
+  ASSERT_NE(window, nullptr);
+  const auto module = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(window, GWLP_HINSTANCE));
+  ASSERT_TRUE(LoopClassRegistered(module));
+
+  // A loop that went with its thread counts itself out without a system
+  // call; its window goes with the thread.
+  std::thread([] {
+    MessageLoop::Current().PostTask([] {});
+    MessageLoop::Current().AddTimer(MessageLoop::Current().Now() + 1h, [] {});
+  }).join();
+
+  struct UsesTheLoopWhenDropped {
+    MessageLoop::Id timer = 0;
+    ~UsesTheLoopWhenDropped() {
+      MessageLoop::Current().CancelTimer(timer);
+      MessageLoop::Current().PostTask([] {});
+    }
+  };
+  auto holder = std::make_shared<UsesTheLoopWhenDropped>();
+  holder->timer = loop.AddTimer(loop.Now() + 10ms, [holder] {});
+  loop.PostTask([holder] {});
+  SocketPair pair;
+  loop.WatchFd(static_cast<int>(pair.b), MessageLoop::kRead, [holder](int, int) {});
+  loop.AddPendingWork();
+  holder.reset();
+
+  MessageLoop::ShutDownCurrent();
+  EXPECT_FALSE(::IsWindow(window));
+  EXPECT_FALSE(LoopClassRegistered(module));
+  MessageLoop::ShutDownCurrent();  // again, with no loop: nothing happens
+  PumpWithoutTheLoop(50ms);        // the dropped timer's Windows timer went too
+
+  MessageLoop& next = MessageLoop::Current();
+  EXPECT_TRUE(LoopClassRegistered(module));
+  EXPECT_EQ(next.PendingTasks(), 0u);
+  EXPECT_EQ(next.PendingWork(), 0u);
+  bool ran = false;
+  next.PostTask([&] { ran = true; });
+  PumpWithoutTheLoopUntil([&] { return ran; }, 2000ms);
+  EXPECT_TRUE(ran);
+}
+
+// A module unloaded without ShutDownCurrent leaves its class registered,
+// and its window on a thread that lives on; loaded again at the same
+// address, it meets that class under its own instance and must replace it
+// (the old one's procedure may be gone).
+TEST(WindowsMessageLoop, AClassLeftBehindByAnEarlierLoadIsReplaced) {
+  const HWND window = (MessageLoop::Current(), LoopWindow());
+  ASSERT_NE(window, nullptr);
+  const auto module = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(window, GWLP_HINSTANCE));
+  MessageLoop::ShutDownCurrent();
+  WNDCLASSEXW left_behind{};
+  left_behind.cbSize = sizeof left_behind;
+  left_behind.lpfnWndProc = &::DefWindowProcW;
+  left_behind.hInstance = module;
+  left_behind.lpszClassName = L"MarlgateMessageLoop";
+  ASSERT_NE(::RegisterClassExW(&left_behind), 0);
+  const HWND left_window = ::CreateWindowExW(0, left_behind.lpszClassName, L"", 0, 0, 0, 0, 0,
+                                             HWND_MESSAGE, nullptr, module, nullptr);
+  ASSERT_NE(left_window, nullptr);
+
+  bool ran = false;
+  MessageLoop::Current().PostTask([&] { ran = true; });
+  PumpWithoutTheLoopUntil([&] { return ran; }, 2000ms);
+  EXPECT_TRUE(ran);  // the loop's own procedure got the wake
+  EXPECT_FALSE(::IsWindow(left_window));
+}
 
 TEST(WindowsMessageLoop, WatchesReportWhatASocketIsReadyFor) {
   MessageLoop& loop = MessageLoop::Current();

@@ -1,8 +1,8 @@
-#include "component/windows/connection_point.h"
+#include "platform/windows/connection_point.h"
 
-namespace component::windows {
+#include "platform/windows/com_error.h"
 
-using platform::windows::ComPtr;
+namespace platform::windows {
 
 HRESULT STDMETHODCALLTYPE EventConnectionPoint::QueryInterface(REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
@@ -68,7 +68,7 @@ HRESULT STDMETHODCALLTYPE EventConnectionPoint::EnumConnections(IEnumConnections
   try {
     std::vector<CONNECTDATA> data;
     for (const Connection& c : connections_) data.push_back(CONNECTDATA{c.sink.get(), c.cookie});
-    *out = new SnapshotEnumerator<IEnumConnections, CONNECTDATA>(IID_IEnumConnections, std::move(data));
+    *out = new SnapshotEnumerator<IEnumConnections, CONNECTDATA>(std::move(data));
     return S_OK;
   } catch (...) {
     return E_OUTOFMEMORY;
@@ -82,4 +82,64 @@ std::vector<ComPtr<IDispatch>> EventConnectionPoint::Sinks() const {
   return sinks;
 }
 
-}  // namespace component::windows
+void EventConnectionPoint::Clear() {
+  // Released outside the container's vector: a sink's Release may call back.
+  std::vector<Connection> gone = std::exchange(connections_, {});
+}
+
+HRESULT EventConnectionPoint::Enumerate(IEnumConnectionPoints** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  try {
+    std::vector<IConnectionPoint*> points{this};
+    *out = new SnapshotEnumerator<IEnumConnectionPoints, IConnectionPoint*>(std::move(points));
+    return S_OK;
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT EventConnectionPoint::Find(REFIID iid, IConnectionPoint** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  if (iid != events_) return CONNECT_E_NOCONNECTION;
+  AddRef();
+  *out = this;
+  return S_OK;
+}
+
+void InvokeSink(IDispatch* sink, DISPID member, VARIANT* arguments, UINT count) {
+  DISPPARAMS params{arguments, nullptr, count, 0};
+  ScopedVariant result;
+  EXCEPINFO exception{};
+  UINT bad_argument = 0;
+  const HRESULT hr = sink->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                                  result.Receive(), &exception, &bad_argument);
+  if (hr == DISP_E_EXCEPTION) {
+    ::SysFreeString(exception.bstrSource);
+    ::SysFreeString(exception.bstrDescription);
+    ::SysFreeString(exception.bstrHelpFile);
+  }
+}
+
+SinkConnection::SinkConnection(IUnknown* source, const IID& events, IUnknown* sink) {
+  if (source == nullptr) RaiseHResult(E_POINTER, L"Connecting to events");
+  ComPtr<IConnectionPointContainer> container;
+  CheckHResult(source->QueryInterface(IID_IConnectionPointContainer, container.ReceiveVoid()),
+               L"Finding the object's events");
+  ComPtr<IConnectionPoint> point;
+  CheckHResult(container->FindConnectionPoint(events, point.Receive()),
+               L"Finding the object's events");
+  DWORD cookie = 0;
+  CheckHResult(point->Advise(sink, &cookie), L"Connecting to the object's events");
+  point_ = std::move(point);
+  cookie_ = cookie;
+}
+
+void SinkConnection::Reset() {
+  const DWORD cookie = std::exchange(cookie_, 0);
+  ComPtr<IConnectionPoint> point = std::move(point_);
+  if (cookie != 0 && point) point->Unadvise(cookie);
+}
+
+}  // namespace platform::windows

@@ -4,19 +4,23 @@
 #include <ocidl.h>
 #include <olectl.h>
 
-#include <atomic>
 #include <utility>
 #include <vector>
 
+#include "platform/windows/com_object.h"
 #include "platform/windows/com_types.h"
 
-namespace component::windows {
+// Events through connection points, for the objects that raise them (the
+// plug-in's httpHandler, the host's controls and timer) and the code that
+// listens to them.
+namespace platform::windows {
 
 // The connection point of one event interface, a part of its container:
 // its references are the container's, so it lives exactly as long as the
 // container does. Sinks are held as IDispatch (scripting clients offer no
-// more); Fire-side code takes a snapshot with Sinks() so that a sink may
-// advise or unadvise while an event runs.
+// more); raising code takes a snapshot with Sinks() so that a sink may
+// advise or unadvise, or release the container, while an event runs (the
+// raising object keeps itself alive for the event's length).
 class EventConnectionPoint final : public IConnectionPoint {
  public:
   EventConnectionPoint(IConnectionPointContainer* container, const IID& events)
@@ -36,14 +40,19 @@ class EventConnectionPoint final : public IConnectionPoint {
 
   const IID& events() const { return events_; }
   // The sinks advised now, in the order of advising.
-  std::vector<platform::windows::ComPtr<IDispatch>> Sinks() const;
+  std::vector<ComPtr<IDispatch>> Sinks() const;
   // Lets every sink go (the container is going).
-  void Clear() { connections_.clear(); }
+  void Clear();
+
+  // For a container with this one connection point: the two methods of
+  // IConnectionPointContainer.
+  HRESULT Enumerate(IEnumConnectionPoints** out);
+  HRESULT Find(REFIID iid, IConnectionPoint** out);
 
  private:
   struct Connection {
     DWORD cookie;
-    platform::windows::ComPtr<IDispatch> sink;
+    ComPtr<IDispatch> sink;
   };
 
   IConnectionPointContainer* container_;
@@ -52,34 +61,51 @@ class EventConnectionPoint final : public IConnectionPoint {
   DWORD next_cookie_ = 1;
 };
 
+// Calls one event member on one sink with `count` arguments, the last
+// argument first as IDispatch::Invoke takes them. What the sink returns,
+// a failure included, is the sink's own affair: the next sink is called
+// all the same.
+void InvokeSink(IDispatch* sink, DISPID member, VARIANT* arguments, UINT count);
+
+// Advises `sink` on the connection point of `events` of `source`, and
+// unadvises when it goes (or at Reset). Raises platform::Error when the
+// source has no such connection point or refuses the sink.
+class SinkConnection {
+ public:
+  SinkConnection() = default;
+  SinkConnection(IUnknown* source, const IID& events, IUnknown* sink);
+  SinkConnection(SinkConnection&& other) noexcept
+      : point_(std::move(other.point_)), cookie_(std::exchange(other.cookie_, 0)) {}
+  SinkConnection& operator=(SinkConnection&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      point_ = std::move(other.point_);
+      cookie_ = std::exchange(other.cookie_, 0);
+    }
+    return *this;
+  }
+  SinkConnection(const SinkConnection&) = delete;
+  SinkConnection& operator=(const SinkConnection&) = delete;
+  ~SinkConnection() { Reset(); }
+
+  // Never raises; a source that fails to unadvise is let go all the same.
+  void Reset();
+  bool connected() const { return cookie_ != 0; }
+
+ private:
+  ComPtr<IConnectionPoint> point_;
+  DWORD cookie_ = 0;
+};
+
 // A snapshot enumerator (IEnumConnections, IEnumConnectionPoints) over
 // elements copied in with their references; Clone starts where this one
 // stands.
 template <class Enum, class Element>
-class SnapshotEnumerator final : public Enum {
+class SnapshotEnumerator final : public ComObject<Enum> {
  public:
-  SnapshotEnumerator(const IID& iid, std::vector<Element> elements, size_t position = 0)
-      : iid_(iid), elements_(std::move(elements)), position_(position) {
+  explicit SnapshotEnumerator(std::vector<Element> elements, size_t position = 0)
+      : elements_(std::move(elements)), position_(position) {
     for (Element& e : elements_) AddRefElement(e);
-  }
-  SnapshotEnumerator(const SnapshotEnumerator&) = delete;
-  SnapshotEnumerator& operator=(const SnapshotEnumerator&) = delete;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    if (iid == IID_IUnknown || iid == iid_) {
-      *out = static_cast<Enum*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
   }
 
   HRESULT STDMETHODCALLTYPE Next(ULONG count, Element* out, ULONG* fetched) override {
@@ -108,12 +134,17 @@ class SnapshotEnumerator final : public Enum {
   }
   HRESULT STDMETHODCALLTYPE Clone(Enum** out) override {
     if (out == nullptr) return E_POINTER;
-    *out = new SnapshotEnumerator(iid_, elements_, position_);
-    return S_OK;
+    *out = nullptr;
+    try {
+      *out = new SnapshotEnumerator(elements_, position_);
+      return S_OK;
+    } catch (...) {
+      return E_OUTOFMEMORY;
+    }
   }
 
  private:
-  ~SnapshotEnumerator() {
+  ~SnapshotEnumerator() override {
     for (Element& e : elements_) ReleaseElement(e);
   }
   static void AddRefElement(IConnectionPoint* p) { p->AddRef(); }
@@ -121,10 +152,8 @@ class SnapshotEnumerator final : public Enum {
   static void AddRefElement(CONNECTDATA& c) { c.pUnk->AddRef(); }
   static void ReleaseElement(CONNECTDATA& c) { c.pUnk->Release(); }
 
-  std::atomic<ULONG> references_{1};
-  IID iid_;
   std::vector<Element> elements_;
   size_t position_;
 };
 
-}  // namespace component::windows
+}  // namespace platform::windows

@@ -1,4 +1,4 @@
-#include "platform/windows/com_object.h"
+#include "platform/windows/com_wrapper.h"
 
 #include <objbase.h>
 

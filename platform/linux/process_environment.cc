@@ -1,0 +1,13 @@
+#include "platform/process_environment.h"
+
+#include <cstdlib>
+
+namespace platform {
+
+std::optional<std::string> ProcessEnvironment(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+}  // namespace platform
