@@ -5,6 +5,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 
@@ -14,6 +15,8 @@ namespace {
 
 // Lines taken from the queue for one round of writing.
 constexpr std::size_t kBatchBytes = 64 * 1024;
+// How long a first line waits for others to join it.
+constexpr std::chrono::milliseconds kGatherTime{20};
 
 std::int64_t SteadyNowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -25,7 +28,11 @@ std::int64_t SteadyNowNs() {
 
 LogWriter::LogWriter(int fd, std::size_t max_queued_bytes,
                      std::function<std::string(std::uint64_t)> dropped_note)
-    : fd_(fd), max_queued_bytes_(max_queued_bytes), dropped_note_(std::move(dropped_note)) {
+    : fd_(fd),
+      max_queued_bytes_(max_queued_bytes),
+      // A small queue is not left to fill while the thread gathers.
+      gather_bytes_(std::min(kBatchBytes, max_queued_bytes / 2)),
+      dropped_note_(std::move(dropped_note)) {
   wake_fd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   thread_ = std::thread([this] { Run(); });
 }
@@ -39,9 +46,12 @@ bool LogWriter::Write(std::string line) {
   {
     const std::lock_guard lock(mutex_);
     if (!closing_ && !failed_ && queued_bytes_ + line.size() <= max_queued_bytes_) {
+      const bool was_empty = queue_.empty();
+      const bool was_short = queued_bytes_ < gather_bytes_;
       queued_bytes_ += line.size();
       queue_.push_back(std::move(line));
-      ready_.notify_one();
+      // The thread waits for a first line, then for a batch to fill.
+      if (was_empty || (was_short && queued_bytes_ >= gather_bytes_)) ready_.notify_one();
       return true;
     }
     ++dropped_unreported_;
@@ -76,6 +86,10 @@ void LogWriter::Run() {
   while (true) {
     ready_.wait(lock, [this] { return !queue_.empty() || closing_; });
     if (queue_.empty()) return;
+    // Lines that come close together are written together: one write for
+    // many requests instead of a wake-up and a write for each.
+    ready_.wait_for(lock, kGatherTime,
+                    [this] { return closing_ || queued_bytes_ >= gather_bytes_; });
     std::string batch;
     std::size_t lines = 0;
     while (!queue_.empty() && (batch.empty() || batch.size() + queue_.front().size() <= kBatchBytes)) {

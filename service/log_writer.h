@@ -22,6 +22,10 @@ namespace service {
 // failed). Dropped lines are counted; once the queue has drained, the log's
 // thread writes the line `dropped_note(count)` for those not yet reported.
 //
+// Lines are written in batches: the first line queued waits up to 20 ms for
+// others, so that a busy service makes one write for many lines rather than
+// a wake-up and a write for each.
+//
 // The descriptor is not owned. The thread waits for it to take more before
 // each write and writes at most PIPE_BUF bytes at a time, so that a Close
 // is never stuck behind a write that cannot finish.
@@ -55,6 +59,8 @@ class LogWriter {
 
   const int fd_;
   const std::size_t max_queued_bytes_;
+  // Queued bytes the thread writes at once, without waiting for more.
+  const std::size_t gather_bytes_;
   const std::function<std::string(std::uint64_t)> dropped_note_;
   int wake_fd_ = -1;  // an eventfd that interrupts the wait for the descriptor
 
