@@ -72,7 +72,7 @@ TEST_F(HttpHandlerTest, ComposesTheRequest) {
   std::string body = platform::WideToUtf8(request.body);
   EXPECT_TRUE(std::regex_match(
       body, std::regex(R"(&travel_action=search&Value=x%26currentcharacter%3DSomeone%201)"
-                       R"(&currentcharacter=Ann%20Lee%2B1&random= (\.[0-9]{1,7}[1-9]|\.[1-9]|0|1))")))
+                       R"(&currentcharacter=Ann%20Lee%2B1&random= (\.0*[1-9]([0-9]{0,5}[1-9])?|0|1))")))
       << body;
   EXPECT_EQ(request.sends, 1);
   EXPECT_TRUE(env_.LastTimer().running);
