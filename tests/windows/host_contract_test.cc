@@ -549,8 +549,8 @@ TEST_F(HostContractTest, TimerRunsOnTheLoopsClockAsPendingWork) {
   };
   const Step steps[] = {
       {"Start", [&] { timer->Start(1000); }, 0, true},
-      {"short of the interval", [&] { loop.Advance(999ms); }, 0, true},
-      {"at the interval", [&] { loop.Advance(1ms); }, 1, true},
+      {"short of the interval", [&] { loop.Advance(900ms); }, 0, true},
+      {"at the interval", [&] { loop.Advance(100ms); }, 1, true},
       {"it repeats", [&] { loop.Advance(2000ms); }, 3, true},
       {"Start restarts from now",
        [&] { loop.Advance(500ms), timer->Start(1000), loop.Advance(900ms); }, 3, true},
