@@ -4,10 +4,12 @@
 # build-fuzz, and runs each for the given time, starting from the inputs
 # kept in fuzz/corpus/<target>/.
 #
-# Usage: scripts/fuzz.sh [-t SECONDS] [--merge] [TARGET...]
+# Usage: scripts/fuzz.sh [-t SECONDS] [--merge] [--check] [TARGET...]
 #   -t SECONDS  how long each target runs (default 60)
 #   --merge     afterwards, adds to fuzz/corpus/<target>/ the new inputs
 #               that reach code the kept ones do not (to be committed)
+#   --check     builds the targets and runs each once over its kept corpus,
+#               fuzzing nothing: the test command's proof that they build
 #   TARGET      reply, url_encode, view_file, script_line (default: all)
 #
 # New inputs go to build-fuzz/corpus/<target>/, findings (the input that
@@ -18,12 +20,14 @@ cd "$(dirname "$0")/.."
 
 seconds=60
 merge=0
+check=0
 targets=()
 while [ $# -gt 0 ]; do
   case "$1" in
     -t) seconds="$2"; shift 2 ;;
     --merge) merge=1; shift ;;
-    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --check) check=1; shift ;;
+    -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) targets+=("$1"); shift ;;
   esac
 done
@@ -51,6 +55,21 @@ cmake --build "$build" --target "${targets[@]/#/fuzz_}"
 
 export ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+if [ "$check" -eq 1 ]; then
+  status=0
+  for t in "${targets[@]}"; do
+    log="$build/check-$t.log"
+    if "$build/bin/fuzz_$t" -runs=0 "fuzz/corpus/$t" >"$log" 2>&1; then
+      echo "fuzz_$t: built; its $(find "fuzz/corpus/$t" -type f | wc -l) kept inputs run clean"
+    else
+      status=1
+      echo "fuzz_$t: FAILED on its kept inputs (log: $log)"
+      tail -20 "$log"
+    fi
+  done
+  exit "$status"
+fi
 
 found=0
 printf '\n%-12s %8s %12s %10s %8s %s\n' target seconds executions "execs/s" corpus findings
