@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <exception>
 
+#include "service/escaped_text.h"
+
 namespace service {
 
 namespace {
@@ -62,9 +64,9 @@ bool WorldReloader::Load(const std::string& why) {
     auto loaded = std::make_shared<const WorldSnapshot>(options_.path, options_.connections,
                                                         options_.result_limit);
     const WorldFacts& facts = loaded->Facts();
-    log_.Note("serving the world \"" + facts.name + "\" (" + std::to_string(facts.places) +
-              " places) from " + options_.path + ", loaded in " + Milliseconds(facts.load_time) +
-              " (" + why + ")");
+    log_.Note("serving the world " + QuotedField(facts.name) + " (" +
+              std::to_string(facts.places) + " places) from " + options_.path +
+              ", loaded in " + Milliseconds(facts.load_time) + " (" + why + ")");
     std::shared_ptr<const WorldSnapshot> replaced = world_.Replace(std::move(loaded));
     // Any earlier one still waiting has had its time.
     if (replaced) retired_ = std::move(replaced);
@@ -75,7 +77,7 @@ bool WorldReloader::Load(const std::string& why) {
     refused_file_ = file;
     ++refused_;
     log_.Note("refused " + options_.path + " (" + why + "): " + error.what() +
-              (serving ? "; still serving the world \"" + serving->Facts().name + "\""
+              (serving ? "; still serving the world " + QuotedField(serving->Facts().name)
                        : std::string()));
     return false;
   }

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "service/current_world.h"
+#include "service/escaped_text.h"
 #include "service/request_log.h"
 #include "service/route_planner.h"
 #include "service/router.h"
@@ -156,7 +157,9 @@ int Import(const std::string& db, const std::string& folder, const std::string& 
     }
     return 0;
   } catch (const service::ImportError& error) {
-    std::cerr << "import refused: " << error.what() << std::endl;
+    // The message echoes names from the data files.
+    std::cerr << "import refused: "
+              << service::Escaped(error.what(), service::Escaping::kLine) << std::endl;
     return 1;
   }
 }
@@ -241,7 +244,8 @@ int main(int argc, char** argv) {
     if (*import_command) return Import(import_db, import_folder, import_name, import_allow_empty);
     if (*generate_command) return Generate(generate, generate_folder);
   } catch (const std::exception& error) {
-    std::cerr << "marlgate-travel-service: " << error.what() << std::endl;
+    std::cerr << "marlgate-travel-service: "
+              << service::Escaped(error.what(), service::Escaping::kLine) << std::endl;
     return 1;
   }
   return 2;
