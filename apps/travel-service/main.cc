@@ -23,6 +23,7 @@
 #include "service/router.h"
 #include "service/service_metrics.h"
 #include "service/service_routes.h"
+#include "service/sqlite_regular_files.h"
 #include "service/store_writer.h"
 #include "service/travel_server.h"
 #include "service/world_generator.h"
@@ -56,6 +57,11 @@ int Serve(ServeArguments arguments) {
   // A client that hangs up mid-reply, or a log reader that goes away, costs
   // only its own write.
   signal(SIGPIPE, SIG_IGN);
+  // Before any thread that opens the database starts.
+  if (!service::OpenOnlyRegularFilesWithSqlite()) {
+    std::cerr << "marlgate-travel-service: cannot set how SQLite opens files" << std::endl;
+    return 1;
+  }
   if (!MakeRoomForConnections(arguments.server.max_connections)) {
     std::cerr << "marlgate-travel-service: --max-connections "
               << arguments.server.max_connections

@@ -5,6 +5,7 @@
 #include <httplib.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -252,6 +253,23 @@ TEST(TravelServiceReloadTest, ADatabaseThatCannotBeServedIsRefusedAndTheOldWorld
          replace(bytes);
        },
        "damaged: "},
+      // Neither may hold the reloading thread waiting for a writer.
+      {"a FIFO",
+       [&] {
+         const std::filesystem::path fifo = dir.Path() / "next.fifo";
+         ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+         std::filesystem::rename(fifo, db);
+       },
+       "is a FIFO, not a regular file"},
+      {"a symbolic link to a FIFO",
+       [&] {
+         const std::filesystem::path fifo = dir.Path() / "pipe";
+         ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+         const std::filesystem::path link = dir.Path() / "link.db";
+         std::filesystem::create_symlink(fifo, link);
+         std::filesystem::rename(link, db);
+       },
+       "is a FIFO, not a regular file"},
       {"gone", [&] { std::filesystem::remove(db); }, "cannot open"},
   };
   for (std::size_t i = 0; i < cases.size(); ++i) {
