@@ -15,6 +15,7 @@
 #include "service/escaped_text.h"
 #include "service/search_query.h"
 #include "service/similar_words.h"
+#include "service/unicode_nfc.h"
 #include "service/utf8_text.h"
 #include "tests/service/service_test_support.h"
 
@@ -181,6 +182,21 @@ TEST(EscapedTextTest, ControlsAndBadBytesAreEscapedEverywhere) {
       EXPECT_FALSE(service::HasControl(out)) << out;
     }
   }
+}
+
+TEST(UnicodeNfcTest, ComposedAndDecomposedSpellingsMeet) {
+  struct Case {
+    std::string text, nfc;
+  };
+  const std::vector<Case> cases = {
+      {"Cafe\xCC\x81", "Caf\xC3\xA9"},                  // e + combining acute
+      {"Caf\xC3\xA9", "Caf\xC3\xA9"},                   // already composed
+      {"A\xCC\x8A" "ngstr\xC3\xB6m", "\xC3\x85ngstr\xC3\xB6m"},  // A + ring
+      {"\xE1\x84\x92\xE1\x85\xA1\xE1\x86\xAB", "\xED\x95\x9C"},    // Hangul jamo
+      {"plain", "plain"},
+      {"bad \xFF", "bad \xFF"},                         // not UTF-8: as it is
+  };
+  for (const Case& c : cases) EXPECT_EQ(service::ToNfc(c.text), c.nfc) << c.text;
 }
 
 TEST(SearchQueryTest, WordsBecomeQuotedPrefixTerms) {
