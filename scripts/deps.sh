@@ -10,7 +10,7 @@ groups=("$@")
 
 packages=(cmake ninja-build g++ pkg-config libcurl4-openssl-dev libpugixml-dev
           libsqlite3-dev libboost-dev libcpp-httplib-dev nlohmann-json3-dev libcli11-dev
-          libncurses-dev libgtest-dev libgmock-dev)
+          libncurses-dev libgtest-dev libgmock-dev libicu-dev)
 for g in "${groups[@]}"; do
   case "$g" in
     build) ;;

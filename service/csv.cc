@@ -37,6 +37,7 @@ bool CsvReader::Next(std::vector<std::string>& fields) {
           field += c;
         }
       }
+      if (BareCarriageReturn()) ThrowBareCarriageReturn();
       if (pos_ < text_.size() && text_[pos_] != ',' && text_[pos_] != '\n' &&
           !(text_[pos_] == '\r' && pos_ + 1 < text_.size() && text_[pos_ + 1] == '\n')) {
         throw Error("line " + std::to_string(line_) + ": text follows a closing quote");
@@ -44,6 +45,7 @@ bool CsvReader::Next(std::vector<std::string>& fields) {
     } else {
       while (pos_ < text_.size() && text_[pos_] != ',' && text_[pos_] != '\n') {
         if (text_[pos_] == '\r' && pos_ + 1 < text_.size() && text_[pos_ + 1] == '\n') break;
+        if (BareCarriageReturn()) ThrowBareCarriageReturn();
         field += text_[pos_++];
       }
     }
@@ -60,6 +62,17 @@ bool CsvReader::Next(std::vector<std::string>& fields) {
     ++line_;
     return true;
   }
+}
+
+bool CsvReader::BareCarriageReturn() const {
+  return pos_ < text_.size() && text_[pos_] == '\r' &&
+         (pos_ + 1 == text_.size() || text_[pos_ + 1] != '\n');
+}
+
+void CsvReader::ThrowBareCarriageReturn() const {
+  throw Error("line " + std::to_string(line_) +
+              ": a line ends in a bare carriage return (CR, as old Mac editors wrote); save the "
+              "file with LF or CRLF line ends");
 }
 
 std::string CsvField(std::string_view text) {

@@ -10,7 +10,8 @@ namespace service {
 
 // Comma-separated records as spreadsheets write them: fields may be quoted
 // with '"', a quote inside a quoted field is doubled, and a quoted field may
-// hold commas and line breaks. Lines end in LF or CRLF; blank lines are
+// hold commas and line breaks. Lines end in LF or CRLF (a bare CR outside
+// quotes is refused as a line end of its own kind); blank lines are
 // skipped; a UTF-8 byte order mark at the start is dropped.
 class CsvReader {
  public:
@@ -29,6 +30,10 @@ class CsvReader {
   std::size_t Line() const { return record_line_; }
 
  private:
+  // At a CR that is not followed by LF.
+  bool BareCarriageReturn() const;
+  [[noreturn]] void ThrowBareCarriageReturn() const;
+
   std::string_view text_;
   std::size_t pos_ = 0;
   std::size_t line_ = 1;

@@ -10,6 +10,7 @@
 
 #include <exception>
 #include <string_view>
+#include <vector>
 
 #include "service/refusal_reply.h"
 
@@ -27,6 +28,9 @@ constexpr std::chrono::seconds kLingerTime{1};
 constexpr std::size_t kLingerBytes = 64 * 1024;
 // Bytes asked of the socket while waiting for a next request.
 constexpr std::size_t kFirstRead = 1024;
+// Empty lines skipped before a request (a CRLF some clients send after a
+// POST body); more than this is a malformed request.
+constexpr std::size_t kMaxBlankBytes = 8;
 
 constexpr std::string_view kXmlType = "text/xml; charset=utf-8";
 
@@ -51,6 +55,39 @@ HandledRequest AnswerSafely(const Route& route, std::string_view body, std::size
 // An error of the HTTP parser itself: the request is malformed.
 bool IsParseError(beast::error_code error) {
   return error.category() == beast::error_code(http::error::bad_method).category();
+}
+
+// The status a request's header condemns it to by its framing, or 0:
+// 400 for an HTTP/1.1 request without one Host, and for a transfer coding
+// list that does not end in a single "chunked"; 501 for codings before it,
+// which this service does not implement. A body whose end is not known for
+// certain is never read, so that none of its bytes can pass for a request.
+unsigned FramingRefusal(const http::request<http::string_body>& request) {
+  if (request.version() >= 11 && request.count(http::field::host) != 1) return 400;
+  std::vector<std::string_view> codings;
+  const auto fields = request.equal_range(http::field::transfer_encoding);
+  for (auto field = fields.first; field != fields.second; ++field) {
+    std::string_view list = View(field->value());
+    while (!list.empty()) {
+      const std::size_t comma = list.find(',');
+      std::string_view coding = list.substr(0, comma);
+      list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+      coding = coding.substr(0, coding.find(';'));
+      const std::size_t first = coding.find_first_not_of(" \t");
+      if (first == std::string_view::npos) continue;
+      coding = coding.substr(first, coding.find_last_not_of(" \t") + 1 - first);
+      codings.push_back(coding);
+    }
+  }
+  if (fields.first == fields.second) return 0;
+  const auto chunked = [](std::string_view coding) {
+    return beast::iequals(beast::string_view(coding.data(), coding.size()), "chunked");
+  };
+  if (codings.empty() || !chunked(codings.back())) return 400;
+  for (std::size_t i = 0; i + 1 < codings.size(); ++i) {
+    if (chunked(codings[i])) return 400;
+  }
+  return codings.size() > 1 ? 501 : 0;
 }
 
 }  // namespace
@@ -78,12 +115,18 @@ void HttpConnection::RefuseBusy() {
 }
 
 void HttpConnection::WaitForRequest() {
+  blank_bytes_ = 0;
+  stream_.expires_after(context_.options.keep_alive_idle);
+  AwaitFirstByte();
+}
+
+void HttpConnection::AwaitFirstByte() {
+  SkipBlankLines();
   if (buffer_.size() > 0) {
     // A pipelined request is already here.
     ReadHeader(Clock::now() + context_.options.request_timeout);
     return;
   }
-  stream_.expires_after(context_.options.keep_alive_idle);
   stream_.async_read_some(
       buffer_.prepare(kFirstRead),
       [self = shared_from_this()](beast::error_code error, std::size_t bytes) {
@@ -91,8 +134,19 @@ void HttpConnection::WaitForRequest() {
         // quietly, as nothing was asked.
         if (error) return;
         self->buffer_.commit(bytes);
-        self->ReadHeader(Clock::now() + self->context_.options.request_timeout);
+        self->AwaitFirstByte();
       });
+}
+
+void HttpConnection::SkipBlankLines() {
+  const auto* bytes = static_cast<const char*>(buffer_.data().data());
+  std::size_t blank = 0;
+  while (blank < buffer_.size() && blank_bytes_ < kMaxBlankBytes &&
+         (bytes[blank] == '\r' || bytes[blank] == '\n')) {
+    ++blank;
+    ++blank_bytes_;
+  }
+  buffer_.consume(blank);
 }
 
 void HttpConnection::ReadHeader(Clock::time_point deadline) {
@@ -117,6 +171,11 @@ void HttpConnection::OnHeader(beast::error_code error) {
   keep_alive_asked_ = request.keep_alive();
   head_ = request.method() == http::verb::head;
   route_ = context_.router.Find(View(request.method_string()), View(request.target()));
+  if (const unsigned refused = FramingRefusal(request); refused != 0) {
+    Answer(RefusalReply(static_cast<int>(refused), context_.options.max_body_bytes), true,
+           kXmlType);
+    return;
+  }
   const boost::optional<std::uint64_t> length = parser_->content_length();
   if (length && *length > context_.options.max_body_bytes) {
     Answer(RefusalReply(413, context_.options.max_body_bytes), true, kXmlType);

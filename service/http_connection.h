@@ -45,9 +45,12 @@ struct ConnectionContext {
 // is read (so pipelined requests are answered in order, and a client that
 // half-closes after its request still gets the reply):
 //   wait for a request's first byte (the idle limit, from the connection's
-//   opening or the previous reply) -> read the header (the request deadline,
-//   from that first byte) -> refuse at once what the header already condemns (declared
-//   body too large: 413; an unknown path with Expect: 100-continue: 404), else
+//   opening or the previous reply; up to 8 bytes of empty lines before it
+//   are skipped) -> read the header (the request deadline, from that first
+//   byte) -> refuse at once what the header already condemns (an HTTP/1.1
+//   request without Host, or a transfer coding list not ending in chunked:
+//   400; codings before chunked: 501; declared body too large: 413; an
+//   unknown path with Expect: 100-continue: 404), else
 //   send "100 Continue" if asked -> read the body (same deadline, at most
 //   max_body_bytes whatever the framing) -> answer (the route's answer runs
 //   on the loop's thread; the loop's other connections wait for it, never for
@@ -79,6 +82,8 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   using Clock = std::chrono::steady_clock;
 
   void WaitForRequest();
+  void AwaitFirstByte();
+  void SkipBlankLines();
   void ReadHeader(Clock::time_point deadline);
   void OnHeader(boost::beast::error_code error);
   void ReadBody();
@@ -101,6 +106,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   bool keep_alive_asked_ = false;
   bool head_ = false;
   std::size_t requests_ = 0;
+  std::size_t blank_bytes_ = 0;  // skipped before the request being awaited
   // For the log line of the request being answered.
   std::optional<Clock::time_point> routed_at_;
   HandledRequest answered_;

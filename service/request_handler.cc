@@ -4,6 +4,7 @@
 
 #include "service/form_decoder.h"
 #include "service/reply_writer.h"
+#include "service/unicode_nfc.h"
 #include "service/utf8_text.h"
 
 namespace service {
@@ -70,7 +71,9 @@ void RequestHandler::Answer(std::string_view action, std::string_view value,
                       "; the service answers search, get and more. Update the plug-in.");
     return;
   }
-  const std::string_view text = TrimBlanks(value);
+  // Names were imported in NFC; what is typed is read the same way.
+  const std::string normal = ToNfc(TrimBlanks(value));
+  const std::string_view text = normal;
   if (text.empty()) {
     Fail(handled, search ? "Type part of a place name to search for."
                          : "Choose a destination from the search results first.");

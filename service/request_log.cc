@@ -4,6 +4,7 @@
 #include <ctime>
 #include <string>
 
+#include "service/escaped_text.h"
 #include "service/utf8_text.h"
 
 namespace service {
@@ -12,31 +13,9 @@ namespace {
 
 constexpr std::size_t kLoggedValueLength = 100;
 
-void AppendByte(std::string& line, unsigned char byte) {
-  char escaped[8];
-  std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-  line += escaped;
-}
-
-// Control characters and bytes that are not UTF-8 are written as the bytes
-// they are, so that no line can move a terminal's cursor or split itself.
+// Long values shortened, then escaped (escaped_text.h).
 void AppendQuoted(std::string& line, std::string_view text) {
-  line += '"';
-  const std::string shortened = Shorten(text, kLoggedValueLength);
-  const std::string_view view(shortened);
-  for (std::size_t pos = 0; pos < view.size();) {
-    const std::size_t start = pos;
-    const char32_t code_point = NextCodePoint(view, pos);
-    if (code_point == '"' || code_point == '\\') {
-      line += '\\';
-      line += static_cast<char>(code_point);
-    } else if (code_point == kBadCodePoint || IsControl(code_point)) {
-      for (std::size_t i = start; i < pos; ++i) AppendByte(line, static_cast<unsigned char>(view[i]));
-    } else {
-      line.append(view.substr(start, pos - start));
-    }
-  }
-  line += '"';
+  line += QuotedField(Shorten(text, kLoggedValueLength));
 }
 
 std::string Timestamp() {
@@ -92,7 +71,8 @@ void RequestLog::Write(std::string_view action, std::string_view value, int stat
 void RequestLog::Note(std::string_view text) {
   std::string line = Timestamp();
   line += ' ';
-  line += text;
+  // One line, whatever the text holds.
+  AppendEscaped(line, text, Escaping::kLine);
   line += '\n';
   writer_.Write(std::move(line));
 }

@@ -12,12 +12,15 @@ namespace service {
 
 // The service's log: one line per request, written whole.
 //   2024-05-01T10:15:02.117Z "search" "holt" 200 search 0.182ms
-// Fields: UTC time, action and value (quoted, with control characters of
-// C0, DEL and C1 escaped as the bytes they are, "\x1B", "\xC2\x9B", and long
-// values shortened; an absent action is "-"), HTTP status, reply kind ("-"
-// when the request never reached the handler), and the time taken from the
-// start of routing until the reply was written ("-" when unknown).
-// Events of the service itself are lines of their own: time and text.
+// Fields: UTC time, action and value (quoted, escaped as escaped_text.h
+// says: control characters and bytes that are not UTF-8 as "\x1B",
+// "\xC2\x9B", `"` and `\` preceded by `\`; long values shortened; an absent
+// action is "-"), HTTP status, reply kind ("-" when the request never reached
+// the handler), and the time taken from the start of routing until the reply
+// was written ("-" when unknown).
+// Events of the service itself are lines of their own: time and text, the
+// text escaped as one line (a caller quotes names it puts in with
+// QuotedField).
 //
 // Lines go to a file descriptor through a LogWriter: writing never blocks
 // the caller, lines that do not fit its queue are dropped and counted, and

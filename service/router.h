@@ -26,7 +26,9 @@ class Router {
  public:
   void Add(Route route);
 
-  // The route for `method` and `target`; a query after "?" is ignored.
+  // The route for `method` and `target`; a query after "?" is ignored, and
+  // an absolute-form target ("http://host/path") is routed by its path. HEAD
+  // finds the GET route (the HTTP layer sends its reply without the body).
   // nullptr when nothing is served there (the HTTP layer answers 404).
   const Route* Find(std::string_view method, std::string_view target) const;
 

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "service/escaped_text.h"
+
 namespace service {
 
 namespace {
@@ -47,20 +49,10 @@ std::string Number(double value) {
   return text;
 }
 
-// A label value: backslash, double quote and line feed escaped.
+// A label value in the format's own escaping; a scrape stays UTF-8 and
+// one line per sample (escaped_text.h).
 std::string LabelValue(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    if (c == '\\' || c == '"') {
-      out += '\\';
-      out += c;
-    } else if (c == '\n') {
-      out += "\\n";
-    } else {
-      out += c;
-    }
-  }
-  return out;
+  return Escaped(text, Escaping::kPrometheusLabel);
 }
 
 void Family(std::string& out, std::string_view name, std::string_view type,

@@ -8,10 +8,12 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "service/csv.h"
 #include "service/reply_writer.h"
+#include "service/unicode_nfc.h"
 #include "service/utf8_text.h"
 
 namespace service {
@@ -103,12 +105,12 @@ Table ReadTable(const std::filesystem::path& folder, const std::string& file,
   try {
     if (!reader.Next(fields)) Refuse(file, 0, "", "the file is empty; it needs a header row");
     table.header = fields;
-    for (std::size_t c = 0; c < table.header.size(); ++c) {
-      for (std::size_t earlier = 0; earlier < c; ++earlier) {
-        if (table.header[earlier] == table.header[c]) {
-          Refuse(file, reader.Line(), "",
-                 "the column " + Quoted(table.header[c]) + " appears twice in the header");
-        }
+    std::unordered_set<std::string_view> seen;
+    seen.reserve(table.header.size());
+    for (const std::string& name : table.header) {
+      if (!seen.insert(name).second) {
+        Refuse(file, reader.Line(), "",
+               "the column " + Quoted(name) + " appears twice in the header");
       }
     }
     for (const std::string& name : table.header) {
@@ -130,6 +132,8 @@ Table ReadTable(const std::filesystem::path& folder, const std::string& file,
                "the row has " + std::to_string(fields.size()) + " fields, the header " +
                    std::to_string(table.header.size()));
       }
+      // One spelling for each text, however its letters were composed.
+      for (std::string& field : fields) field = ToNfc(field);
       table.rows.push_back(fields);
       table.lines.push_back(reader.Line());
     }

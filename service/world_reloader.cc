@@ -1,10 +1,15 @@
 #include "service/world_reloader.h"
 
+#include <fcntl.h>
 #include <malloc.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <exception>
+#include <stdexcept>
+
+#include "service/escaped_text.h"
 
 namespace service {
 
@@ -18,6 +23,25 @@ std::string Milliseconds(std::chrono::duration<double> time) {
   char text[32];
   std::snprintf(text, sizeof text, "%.0f ms", time.count() * 1000.0);
   return text;
+}
+
+// Throws unless a regular file is at `path` (after symbolic links). It is
+// opened without blocking, so that a FIFO or a device there is refused
+// rather than holding this thread until something writes to it; the
+// database itself is opened only after this.
+void RequireRegularFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return;  // opening the database says why
+  struct stat info {};
+  const bool checked = ::fstat(fd, &info) == 0;
+  ::close(fd);
+  if (!checked || S_ISREG(info.st_mode)) return;
+  const char* what = S_ISFIFO(info.st_mode)   ? "a FIFO"
+                     : S_ISDIR(info.st_mode)  ? "a folder"
+                     : S_ISSOCK(info.st_mode) ? "a socket"
+                                              : "a device";
+  throw std::runtime_error(path + " is " + what +
+                           ", not a regular file; only a world database file is served");
 }
 
 }  // namespace
@@ -59,12 +83,13 @@ bool WorldReloader::Load(const std::string& why) {
   const FileIdentity file = Identify();
   const std::shared_ptr<const WorldSnapshot> serving = world_.Get();
   try {
+    RequireRegularFile(options_.path);
     auto loaded = std::make_shared<const WorldSnapshot>(options_.path, options_.connections,
                                                         options_.result_limit);
     const WorldFacts& facts = loaded->Facts();
-    log_.Note("serving the world \"" + facts.name + "\" (" + std::to_string(facts.places) +
-              " places) from " + options_.path + ", loaded in " + Milliseconds(facts.load_time) +
-              " (" + why + ")");
+    log_.Note("serving the world " + QuotedField(facts.name) + " (" +
+              std::to_string(facts.places) + " places) from " + options_.path +
+              ", loaded in " + Milliseconds(facts.load_time) + " (" + why + ")");
     std::shared_ptr<const WorldSnapshot> replaced = world_.Replace(std::move(loaded));
     // Any earlier one still waiting has had its time.
     if (replaced) retired_ = std::move(replaced);
@@ -75,7 +100,7 @@ bool WorldReloader::Load(const std::string& why) {
     refused_file_ = file;
     ++refused_;
     log_.Note("refused " + options_.path + " (" + why + "): " + error.what() +
-              (serving ? "; still serving the world \"" + serving->Facts().name + "\""
+              (serving ? "; still serving the world " + QuotedField(serving->Facts().name)
                        : std::string()));
     return false;
   }

@@ -37,7 +37,9 @@ struct ReloadOptions {
 // A database that fails to open or check (WorldSnapshot) is refused with a
 // log line, and the world being served stays; a replaced file that was
 // refused is not tried again until it changes (or on Request). Each load
-// and refusal is logged. A replaced world is closed on this thread once no
+// and refusal is logged. Only a regular file is loaded: anything else at the
+// path (a FIFO, a symbolic link to one, a device) is refused without being
+// waited on, so the thread stays free for the next file and for stopping. A replaced world is closed on this thread once no
 // request holds it.
 class WorldReloader {
  public:

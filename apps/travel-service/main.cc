@@ -17,11 +17,13 @@
 #include <string>
 
 #include "service/current_world.h"
+#include "service/escaped_text.h"
 #include "service/request_log.h"
 #include "service/route_planner.h"
 #include "service/router.h"
 #include "service/service_metrics.h"
 #include "service/service_routes.h"
+#include "service/sqlite_regular_files.h"
 #include "service/store_writer.h"
 #include "service/travel_server.h"
 #include "service/world_generator.h"
@@ -55,6 +57,11 @@ int Serve(ServeArguments arguments) {
   // A client that hangs up mid-reply, or a log reader that goes away, costs
   // only its own write.
   signal(SIGPIPE, SIG_IGN);
+  // Before any thread that opens the database starts.
+  if (!service::OpenOnlyRegularFilesWithSqlite()) {
+    std::cerr << "marlgate-travel-service: cannot set how SQLite opens files" << std::endl;
+    return 1;
+  }
   if (!MakeRoomForConnections(arguments.server.max_connections)) {
     std::cerr << "marlgate-travel-service: --max-connections "
               << arguments.server.max_connections
@@ -156,7 +163,9 @@ int Import(const std::string& db, const std::string& folder, const std::string& 
     }
     return 0;
   } catch (const service::ImportError& error) {
-    std::cerr << "import refused: " << error.what() << std::endl;
+    // The message echoes names from the data files.
+    std::cerr << "import refused: "
+              << service::Escaped(error.what(), service::Escaping::kLine) << std::endl;
     return 1;
   }
 }
@@ -241,7 +250,8 @@ int main(int argc, char** argv) {
     if (*import_command) return Import(import_db, import_folder, import_name, import_allow_empty);
     if (*generate_command) return Generate(generate, generate_folder);
   } catch (const std::exception& error) {
-    std::cerr << "marlgate-travel-service: " << error.what() << std::endl;
+    std::cerr << "marlgate-travel-service: "
+              << service::Escaped(error.what(), service::Escaping::kLine) << std::endl;
     return 1;
   }
   return 2;

@@ -92,7 +92,38 @@ TEST(HostileClientTest, ProtocolCasesAreAnsweredAsTheyShouldBe) {
   std::snprintf(tail_size, sizeof tail_size, "%zx", body.size() - 16);
   const std::string small_chunks = chunked_head + "10\r\n" + body.substr(0, 16) + "\r\n" +
                                    tail_size + "\r\n" + body.substr(16) + "\r\n0\r\n\r\n";
+  // A request framed by `codings`, its body a whole search: were the body
+  // taken as empty, that search would be answered as a request of its own.
+  const auto smuggling = [&body](const std::string& codings) {
+    return "POST /marlgate_travels/travel.php HTTP/1.1\r\nHost: h\r\n" + codings + "\r\n" +
+           PluginRequest(body);
+  };
+  const std::string length = "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
   const std::vector<Case> cases = {
+      {"transfer coding xchunked", smuggling("Transfer-Encoding: xchunked\r\n"), false, {400},
+       false},
+      {"transfer coding gzip", smuggling("Transfer-Encoding: gzip\r\n"), false, {400}, false},
+      {"transfer coding identity", smuggling("Transfer-Encoding: identity\r\n"), false, {400},
+       false},
+      {"chunked, identity", smuggling("Transfer-Encoding: chunked, identity\r\n"), false, {400},
+       false},
+      {"chunked twice", smuggling("Transfer-Encoding: chunked, chunked\r\n"), false, {400},
+       false},
+      {"an empty coding list", smuggling("Transfer-Encoding: ,\r\n"), false, {400}, false},
+      {"gzip, chunked", smuggling("Transfer-Encoding: gzip, chunked\r\n"), false, {501}, false},
+      {"gzip then chunked in two fields",
+       smuggling("Transfer-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n"), false, {501},
+       false},
+      {"a CRLF after a POST body", PluginRequest(body) + "\r\n", false, {200}, true},
+      {"absolute-form target",
+       "POST http://h:8080/marlgate_travels/travel.php?x=1 HTTP/1.1\r\nHost: h\r\n" + length +
+           body,
+       false, {200}, true},
+      {"HTTP/1.1 without Host", "POST /marlgate_travels/travel.php HTTP/1.1\r\n" + length + body,
+       false, {400}, false},
+      {"HTTP/1.1 with two Host fields",
+       "POST /marlgate_travels/travel.php HTTP/1.1\r\nHost: a\r\nHost: b\r\n" + length + body,
+       false, {400}, false},
       {"three pipelined requests",
        PluginRequest(body) + PluginRequest("&travel_action=get&Value=Sunken%20Vault") +
            PluginRequest("&travel_action=more&Value=Sunken%20Vault"),

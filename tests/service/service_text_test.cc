@@ -12,8 +12,10 @@
 #include "service/form_decoder.h"
 #include "service/reply_writer.h"
 #include "service/edit_distance.h"
+#include "service/escaped_text.h"
 #include "service/search_query.h"
 #include "service/similar_words.h"
+#include "service/unicode_nfc.h"
 #include "service/utf8_text.h"
 #include "tests/service/service_test_support.h"
 
@@ -148,6 +150,53 @@ TEST(Utf8TextTest, FoldCaseComparesNamesInAnyLetterCase) {
 TEST(Utf8TextTest, ShortenCutsWholeCharacters) {
   EXPECT_EQ(service::Shorten("\xC3\x86\xC3\x86\xC3\x86", 2), "\xC3\x86\xC3\x86...");
   EXPECT_EQ(service::Shorten("abc", 3), "abc");
+}
+
+// What the service writes for people and scrapers: UTF-8, one line, and no
+// byte that moves a terminal's cursor, in each of the three escapings.
+TEST(EscapedTextTest, ControlsAndBadBytesAreEscapedEverywhere) {
+  struct Case {
+    std::string text;
+    std::string line, quoted, label;
+  };
+  const std::vector<Case> cases = {
+      {"Caf\xC3\xA9 \xE2\x80\x94 ok", "Caf\xC3\xA9 \xE2\x80\x94 ok", "Caf\xC3\xA9 \xE2\x80\x94 ok",
+       "Caf\xC3\xA9 \xE2\x80\x94 ok"},
+      {"a\"b\\c", "a\"b\\c", "a\\\"b\\\\c", "a\\\"b\\\\c"},
+      {"\x1B[2Jclear", "\\x1B[2Jclear", "\\x1B[2Jclear", "\\\\x1B[2Jclear"},
+      {"two\nlines\r", "two\\x0Alines\\x0D", "two\\x0Alines\\x0D", "two\\nlines\\\\x0D"},
+      {"bad \xFF byte", "bad \\xFF byte", "bad \\xFF byte", "bad \\\\xFF byte"},
+      {"C1 \xC2\x9B" "2J", "C1 \\xC2\\x9B2J", "C1 \\xC2\\x9B2J", "C1 \\\\xC2\\\\x9B2J"},
+      {"cut \xE2\x80", "cut \\xE2\\x80", "cut \\xE2\\x80", "cut \\\\xE2\\\\x80"},
+      {std::string("nul\0del\x7F", 8), "nul\\x00del\\x7F", "nul\\x00del\\x7F",
+       "nul\\\\x00del\\\\x7F"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(service::Escaped(c.text, service::Escaping::kLine), c.line);
+    EXPECT_EQ(service::Escaped(c.text, service::Escaping::kQuoted), c.quoted);
+    EXPECT_EQ(service::QuotedField(c.text), "\"" + c.quoted + "\"");
+    EXPECT_EQ(service::Escaped(c.text, service::Escaping::kPrometheusLabel), c.label);
+    for (const std::string& out : {c.line, c.quoted, c.label}) {
+      EXPECT_TRUE(service::IsValidUtf8(out)) << out;
+      EXPECT_FALSE(service::HasControl(out)) << out;
+    }
+  }
+}
+
+TEST(UnicodeNfcTest, ComposedAndDecomposedSpellingsMeet) {
+  struct Case {
+    std::string text, nfc;
+  };
+  const std::vector<Case> cases = {
+      {"Cafe\xCC\x81", "Caf\xC3\xA9"},                  // e + combining acute
+      {"Caf\xC3\xA9", "Caf\xC3\xA9"},                   // already composed
+      {"A\xCC\x8A" "ngstr\xC3\xB6m", "\xC3\x85ngstr\xC3\xB6m"},  // A + ring
+      {"\xE1\x84\x92\xE1\x85\xA1\xE1\x86\xAB", "\xED\x95\x9C"},    // Hangul jamo
+      {"plain", "plain"},
+      {"bad \xFF", "bad \xFF"},                         // not UTF-8: as it is
+  };
+  for (const Case& c : cases) EXPECT_EQ(service::ToNfc(c.text), c.nfc) << c.text;
 }
 
 TEST(SearchQueryTest, WordsBecomeQuotedPrefixTerms) {

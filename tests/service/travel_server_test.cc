@@ -338,6 +338,19 @@ TEST(ServiceRoutesTest, HealthAndMetricsFollowTheWorldBeingServed) {
     EXPECT_EQ(line.find_first_not_of("abcdefghijklmnopqrstuvwxyz_"), line.find_first_of("{ "))
         << line;
   }
+  // HEAD answers as GET does, with the header alone.
+  struct HeadCase {
+    const char* path;
+    int status;
+  };
+  for (const HeadCase c : {HeadCase{service::kHealthPath, 200}, HeadCase{service::kMetricsPath, 200},
+                           HeadCase{service::kTravelPath, 404}}) {
+    const httplib::Result head = client.Head(c.path);
+    ASSERT_TRUE(head) << c.path;
+    EXPECT_EQ(head->status, c.status) << c.path;
+    EXPECT_EQ(head->body, "") << c.path;
+    EXPECT_NE(head->get_header_value("Content-Length"), "0") << c.path;
+  }
   server.Stop();
   runner.join();
   log.Close(std::chrono::seconds(1));

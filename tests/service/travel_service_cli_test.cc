@@ -5,6 +5,7 @@
 #include <httplib.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -51,13 +52,15 @@ TEST(TravelServiceCliTest, ImportsTheDemoWorldAndRefusesFaultyData) {
 
   const std::filesystem::path bad = dir.Path() / "bad";
   std::filesystem::create_directories(bad);
-  service_test::WriteFile(bad / "places.csv", "name,kind,coords\nA|B,town,\"1N, 1E\"\n");
+  // The message echoes the name, escaped: it cannot clear the terminal.
+  service_test::WriteFile(bad / "places.csv", "name,kind,coords\nA\x1B[2J|B,town,\"1N, 1E\"\n");
   service_test::WriteFile(bad / "links.csv", "from,to,kind\n");
   const Outcome refused = RunTool({"import", "--db", db, bad.string()}, dir);
   EXPECT_EQ(refused.code, 1);
-  EXPECT_NE(refused.err.find("import refused: places.csv, line 2 (place \"A|B\")"),
+  EXPECT_NE(refused.err.find("import refused: places.csv, line 2 (place \"A\\x1B[2J|B\")"),
             std::string::npos)
       << refused.err;
+  EXPECT_EQ(refused.err.find('\x1B'), std::string::npos);
   EXPECT_TRUE(std::filesystem::exists(db)) << "a refused import keeps the old database";
 
   // A world of headers alone would empty the database: only when asked.
@@ -98,7 +101,12 @@ TEST(TravelServiceCliTest, GeneratedWorldsAreRepeatableAndImportable) {
 TEST(TravelServiceCliTest, ServesOnAFreePortAndStopsCleanlyOnSigterm) {
   TempDir dir;
   const std::string db = (dir.Path() / "demo.db").string();
-  ASSERT_EQ(RunTool({"import", "--db", db, MARLGATE_DEMO_WORLD}, dir).code, 0);
+  // A name that would clear a terminal, split a log line and break a scrape.
+  ASSERT_EQ(RunTool({"import", "--db", db, "--name", "Demo\x1B[2J\nWorld\xFF",
+                     MARLGATE_DEMO_WORLD},
+                    dir)
+                .code,
+            0);
 
   const std::filesystem::path err = dir.Path() / "serve.txt";
   const Child child =
@@ -112,10 +120,21 @@ TEST(TravelServiceCliTest, ServesOnAFreePortAndStopsCleanlyOnSigterm) {
                   "application/x-www-form-urlencoded");
   ASSERT_TRUE(result);
   EXPECT_EQ(service_test::ParseReply(result->body).Attribute("results"), "Sunken Vault|");
+  const httplib::Result scraped = client.Get("/metrics");
+  ASSERT_TRUE(scraped);
+  EXPECT_NE(scraped->body.find("marlgate_world_info{name=\"Demo\\\\x1B[2J\\nWorld\\\\xFF\""),
+            std::string::npos)
+      << scraped->body;
 
   kill(child.pid, SIGTERM);
   EXPECT_EQ(Wait(child), 0);
   const std::string log = ReadFile(err);
+  EXPECT_NE(log.find("serving the world \"Demo\\x1B[2J\\x0AWorld\\xFF\" (46 places)"),
+            std::string::npos)
+      << log;
+  for (const std::string& text : {log, scraped->body}) {
+    EXPECT_EQ(text.find_first_of("\x1B\xFF"), std::string::npos) << text;
+  }
   EXPECT_NE(log.find("\"search\" \"sunken\" 200 search"), std::string::npos) << log;
   EXPECT_NE(log.find("stopped"), std::string::npos) << log;
 }
@@ -234,6 +253,23 @@ TEST(TravelServiceReloadTest, ADatabaseThatCannotBeServedIsRefusedAndTheOldWorld
          replace(bytes);
        },
        "damaged: "},
+      // Neither may hold the reloading thread waiting for a writer.
+      {"a FIFO",
+       [&] {
+         const std::filesystem::path fifo = dir.Path() / "next.fifo";
+         ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+         std::filesystem::rename(fifo, db);
+       },
+       "is a FIFO, not a regular file"},
+      {"a symbolic link to a FIFO",
+       [&] {
+         const std::filesystem::path fifo = dir.Path() / "pipe";
+         ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+         const std::filesystem::path link = dir.Path() / "link.db";
+         std::filesystem::create_symlink(fifo, link);
+         std::filesystem::rename(link, db);
+       },
+       "is a FIFO, not a regular file"},
       {"gone", [&] { std::filesystem::remove(db); }, "cannot open"},
   };
   for (std::size_t i = 0; i < cases.size(); ++i) {
