@@ -92,7 +92,10 @@ void RequestHandler::Answer(std::string_view action, std::string_view value,
     return;
   }
 
-  const std::optional<PlaceDetails> place = store->FindPlace(text);
+  std::optional<PlaceDetails> place = store->FindPlace(text);
+  // A world imported before names were normalised may hold a name in another
+  // form; the name exactly as the plug-in sent it still finds it there.
+  if (!place && TrimBlanks(value) != text) place = store->FindPlace(TrimBlanks(value));
   if (!place) {
     Fail(handled, "There is no destination named " + Quoted(text) +
                       "; search for it and choose it from the results.");

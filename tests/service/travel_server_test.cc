@@ -16,7 +16,9 @@
 #include "service/service_metrics.h"
 #include "service/service_routes.h"
 #include "service/world_snapshot.h"
+#include "service/route_planner.h"
 #include "service/store_pool.h"
+#include "service/store_writer.h"
 #include "service/travel_server.h"
 #include "tests/service/loopback_server.h"
 #include "tests/service/service_test_support.h"
@@ -246,6 +248,22 @@ TEST(RequestHandlerTest, SearchRepliesHoldAtMostTheLimit) {
     // Six names begin with the text, and "Ærnholt Barrow" is one edit away.
     EXPECT_EQ(names.size(), std::min<std::size_t>(limit, 7)) << limit;
     EXPECT_EQ(names.front(), "Harrow");
+  }
+}
+
+// A world written before names were normalised keeps a decomposed name as it
+// was; the plug-in sends it back as listed, and either form finds it.
+TEST(RequestHandlerTest, AnUnnormalisedNameOfAnOlderWorldIsStillFound) {
+  service_test::TempDir dir;
+  service::World world = service_test::SampleWorld();
+  world.places[0].name = "Cafe\xCC\x81";
+  const std::string path = (dir.Path() / "old.db").string();
+  service::WriteWorldDatabase(world, service::ComputeNearestTownRoutes(world), path);
+  service::StorePool stores(path, 1);
+  const service::RequestHandler handler(stores, 50);
+  for (const std::string sent : {"Cafe%CC%81", "Caf%C3%A9"}) {
+    const ParsedReply reply = ParseReply(handler.Handle("&travel_action=more&Value=" + sent).reply);
+    EXPECT_EQ(reply.tag, sent == "Cafe%CC%81" ? "more" : "error") << sent;
   }
 }
 
