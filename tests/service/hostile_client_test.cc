@@ -452,7 +452,9 @@ TEST_F(HostileProcessTest, AtTheCapRoomIsMadeOrTheNewcomerRefused) {
       const std::optional<RawResponse> reply = newcomer.ReadResponse(3s);
       ASSERT_TRUE(reply.has_value()) << "newcomer " << i;
       EXPECT_EQ(reply->status, c.newcomers_get) << "newcomer " << i;
-      if (c.idle) EXPECT_TRUE(held[i]->ClosedWithin(2s)) << "holder " << i << " is the oldest";
+      if (c.idle) {
+        EXPECT_TRUE(held[i]->ClosedWithin(2s)) << "holder " << i << " is the oldest";
+      }
     }
     if (c.idle) {
       for (std::size_t i = kNewcomers; i < holders; ++i) {
@@ -474,7 +476,9 @@ TEST_F(HostileProcessTest, AtTheCapRoomIsMadeOrTheNewcomerRefused) {
     EXPECT_EQ(service_test::Wait(child), 0);
     const std::string text = service_test::ReadFile(log);
     EXPECT_EQ(service_test::Occurrences(text, "cannot accept"), 0u) << text;
-    if (!c.logged.empty()) EXPECT_NE(text.find(c.logged), std::string::npos) << text;
+    if (!c.logged.empty()) {
+      EXPECT_NE(text.find(c.logged), std::string::npos) << text;
+    }
   }
 }
 
