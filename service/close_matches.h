@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "service/search_cost.h"
+#include "service/search_query.h"
 #include "service/similar_words.h"
 
 namespace service {
@@ -14,20 +16,24 @@ namespace service {
 // (SimilarWords::AllowedEdits), and at least one of them by edits. A name's
 // edits are the sum over the search words.
 //
-// One level per number of edits, fewest first; each level holds one FTS5
-// expression (search_query.h) per way of sharing its edits out among the
-// words. A name matched at a level may have fewer edits by another way: it
+// One level per number of edits, fewest first; each level holds one query
+// (what each search word asks of a name, search_query.h) per way of sharing
+// its edits out among the words. A name matched at a level may have fewer edits by another way: it
 // is then matched at that earlier level too. Words found among the names'
-// words only as prefixes of them add no choice (they match as prefixes).
+// words only as prefixes of them add no choice (they match as prefixes), and
+// a search word that begins no word of the names is never tried as a prefix.
 struct CloseMatchLevel {
   int edits = 0;
-  std::vector<std::string> expressions;
+  std::vector<std::vector<WordChoice>> queries;
 };
 
-// At most `max_queries` expressions in all, the fewest edits first: a search
-// of many misspelt words stops trying there. Pure; any thread.
+// Within `budget`: at most close_words_per_word close words for each search
+// word (fewest edits first), at most close_queries queries, and at most
+// `terms` words in all of them together; a query that would pass the terms
+// left is left out and the next ones are tried. Fewest edits first,
+// so a search of many misspelt words stops trying there. Pure; any thread.
 std::vector<CloseMatchLevel> PlanCloseMatches(const std::vector<std::string>& words,
                                               const SimilarWords& similar,
-                                              std::size_t max_queries);
+                                              const SearchBudget& budget, std::size_t terms);
 
 }  // namespace service

@@ -1,6 +1,7 @@
 #include "service/http_connection.h"
 
 #include <boost/asio/buffer.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/http/error.hpp>
@@ -9,6 +10,7 @@
 #include <boost/beast/http/write.hpp>
 
 #include <exception>
+#include <sstream>
 #include <string_view>
 #include <vector>
 
@@ -103,7 +105,7 @@ HttpConnection::HttpConnection(asio::ip::tcp::socket socket, ConnectionContext& 
 
 HttpConnection::~HttpConnection() {
   try {
-    context_.closed(served_);
+    if (holds_place_) context_.closed(served_);
   } catch (...) {
   }
 }
@@ -112,6 +114,38 @@ void HttpConnection::Serve() { WaitForRequest(); }
 
 void HttpConnection::RefuseBusy() {
   Answer(RefusalReply(503, context_.options.max_body_bytes), true, kXmlType);
+}
+
+void HttpConnection::Evict() {
+  holds_place_ = false;
+  asio::post(Executor(), [self = shared_from_this()] {
+    beast::error_code ignored;
+    self->stream_.socket().close(ignored);
+  });
+}
+
+void HttpConnection::RefuseAtOnce(asio::ip::tcp::socket& socket, std::size_t max_body_bytes) {
+  beast::error_code error;
+  socket.non_blocking(true, error);
+  http::response<http::string_body> response;
+  response.result(http::status::service_unavailable);
+  response.set(http::field::content_type, beast::string_view(kXmlType.data(), kXmlType.size()));
+  response.body() = RefusalReply(503, max_body_bytes).reply;
+  response.keep_alive(false);
+  response.prepare_payload();
+  std::ostringstream text;
+  text << response;
+  const std::string bytes = text.str();
+  // A fresh socket's send buffer takes a reply this small whole.
+  asio::write(socket, asio::buffer(bytes), error);
+  // What the client sent already is read, so that closing does not reset
+  // the connection (which could lose the reply).
+  std::array<char, 4096> discard{};
+  for (std::size_t read = 0; !error && read < kLingerBytes;) {
+    read += socket.read_some(asio::buffer(discard), error);
+  }
+  socket.shutdown(asio::ip::tcp::socket::shutdown_send, error);
+  socket.close(error);
 }
 
 void HttpConnection::WaitForRequest() {
@@ -127,9 +161,20 @@ void HttpConnection::AwaitFirstByte() {
     ReadHeader(Clock::now() + context_.options.request_timeout);
     return;
   }
+  // A keep-alive connection may make room for others; a new one has its
+  // idle limit only.
+  if (context_.idle != nullptr && requests_ > 0) {
+    idle_entry_ = context_.idle->Enter(weak_from_this());
+  }
   stream_.async_read_some(
       buffer_.prepare(kFirstRead),
       [self = shared_from_this()](beast::error_code error, std::size_t bytes) {
+        if (self->idle_entry_) {
+          const bool evicted = !self->context_.idle->Leave(*self->idle_entry_);
+          self->idle_entry_.reset();
+          // Closed to make room for another client.
+          if (evicted) return;
+        }
         // Idle too long, closed by the client or reset: the connection ends
         // quietly, as nothing was asked.
         if (error) return;
@@ -246,8 +291,29 @@ void HttpConnection::Dispatch() {
     Answer(RefusalReply(404, context_.options.max_body_bytes), false, kXmlType);
     return;
   }
+  if (route_->reads_database && context_.workers != nullptr) {
+    DispatchToWorkers();
+    return;
+  }
   Answer(AnswerSafely(*route_, request.body(), context_.options.max_body_bytes), false,
          route_->content_type);
+}
+
+void HttpConnection::DispatchToWorkers() {
+  // Nothing else of the connection runs until the answer is posted back:
+  // no read is pending, and the stream's deadline is set again to write.
+  const bool queued = context_.workers->Submit(
+      [self = shared_from_this(), route = route_, body = std::move(parser_->get().body())] {
+        HandledRequest handled =
+            AnswerSafely(*route, body, self->context_.options.max_body_bytes);
+        asio::post(self->Executor(), [self, route, handled = std::move(handled)]() mutable {
+          self->Answer(std::move(handled), false, route->content_type);
+        });
+      });
+  if (!queued) {
+    // Too many requests wait for the database already.
+    Answer(RefusalReply(503, context_.options.max_body_bytes), false, kXmlType);
+  }
 }
 
 void HttpConnection::Answer(HandledRequest handled, bool close, std::string_view content_type) {

@@ -17,6 +17,8 @@
 #include <boost/beast/http/parser.hpp>
 #include <boost/beast/http/string_body.hpp>
 
+#include "service/database_workers.h"
+#include "service/idle_connections.h"
 #include "service/request_handler.h"
 #include "service/request_log.h"
 #include "service/router.h"
@@ -33,9 +35,14 @@ struct ConnectionContext {
   RequestLog& log;
   ServiceMetrics* metrics;  // may be null
   const std::atomic<bool>& stopping;
-  // Called once from each connection's destructor, on any thread; `served`
-  // is false for connections refused at the cap.
+  // Called once from the destructor of each connection that still holds its
+  // place (one closed to make room gave it to the newcomer), on any thread;
+  // `served` is false for connections refused at the cap.
   std::function<void(bool served)> closed;
+  // Where routes that read the database are answered; null: on the loop.
+  DatabaseWorkers* workers = nullptr;
+  // Where served connections wait for a next request; null: not kept.
+  IdleConnections* idle = nullptr;
 };
 
 // One client connection, from accept to close, on the event loop it was
@@ -52,10 +59,12 @@ struct ConnectionContext {
 //   400; codings before chunked: 501; declared body too large: 413; an
 //   unknown path with Expect: 100-continue: 404), else
 //   send "100 Continue" if asked -> read the body (same deadline, at most
-//   max_body_bytes whatever the framing) -> answer (the route's answer runs
-//   on the loop's thread; the loop's other connections wait for it, never for
-//   a client) -> write the reply (request deadline) -> log and count it ->
-//   next request, or close.
+//   max_body_bytes whatever the framing) -> answer (a route that reads the
+//   database on the context's workers, 503 when their queue is full; any
+//   other on the loop's thread) -> write the reply (request deadline) -> log
+//   and count it -> next request, or close.
+// While it waits for a next request's first byte after a reply it is in the
+// context's idle connections, from which Evict may take it to make room.
 // A refusal, a client that asked for it, the last of keep_alive_max_requests
 // and every reply while the server stops carry "Connection: close"; closing
 // then shuts the sending side and reads what the client still sends (for at
@@ -75,6 +84,16 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   // For a connection past the cap: answers 503 without reading a request.
   void RefuseBusy();
 
+  // Any thread, once TakeOldest (idle_connections.h) gave it: closes the
+  // idle connection on its loop, and its place is no longer its own (the
+  // caller gives it to another).
+  void Evict();
+
+  // For a connection past the cap when even refusing costs too much to wait
+  // for: writes the 503 reply if the socket takes it at once, reads what
+  // the client sent so far and closes, on the calling thread.
+  static void RefuseAtOnce(boost::asio::ip::tcp::socket& socket, std::size_t max_body_bytes);
+
   // The connection's loop.
   boost::asio::any_io_executor Executor() { return stream_.get_executor(); }
 
@@ -90,6 +109,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   void OnBody(boost::beast::error_code error);
   void OnReadFailed(boost::beast::error_code error);
   void Dispatch();
+  void DispatchToWorkers();
   void Answer(HandledRequest handled, bool close, std::string_view content_type);
   void OnWritten(boost::beast::error_code error);
   void LingerAndClose();
@@ -97,6 +117,8 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
 
   ConnectionContext& context_;
   const bool served_;
+  std::atomic<bool> holds_place_{true};
+  std::optional<IdleConnections::Entry> idle_entry_;
   boost::beast::tcp_stream stream_;
   boost::beast::flat_buffer buffer_;
   std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser_;

@@ -14,10 +14,12 @@ struct Route {
   std::string method;  // "POST"
   std::string path;    // "/marlgate_travels/travel.php"
   std::string content_type;
-  // Called with the request body, on the thread of the connection's event
-  // loop (several loops may call it at once). It may read the database, but
-  // must not wait for anything that could take long.
+  // Called with the request body (several threads may call it at once). It
+  // must not wait for anything that could take long. A route that reads the
+  // database says so: it is then called on one of the HTTP layer's database
+  // workers (database_workers.h); otherwise on the connection's event loop.
   std::function<HandledRequest(std::string_view body)> answer;
+  bool reads_database = false;
 };
 
 // The service's routes: a small table, looked up for every request. Filled

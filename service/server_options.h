@@ -13,10 +13,23 @@ struct ServerOptions {
   int port = 0;                    // 0: any free port
 
   // Event loops, each on a thread of its own. Connections are handed to
-  // them in turn; a loop reads and writes its connections without blocking
-  // and answers their requests from the database. So a slow or idle client
-  // holds a socket, never a thread.
+  // them in turn; a loop reads and writes its connections without blocking.
+  // So a slow or idle client holds a socket, never a thread.
   std::size_t threads = 8;
+
+  // Threads that answer the requests that read the database, each with a
+  // connection of its own to it; the loops hand them over and go on. At
+  // most `max_queued_requests` wait for them; one more is answered 503.
+  std::size_t database_workers = 2;
+  std::size_t max_queued_requests = 256;
+
+  // The operator's listener: the health and metrics routes on an address
+  // of their own, on a loop and thread of their own, with a connection cap
+  // of their own, so that no client load reaches them. A negative port:
+  // none.
+  std::string admin_host = "127.0.0.1";
+  int admin_port = -1;
+  std::size_t admin_max_connections = 16;
 
   // A request must arrive whole (header and body) within this time of its
   // first byte, and a reply be sent within it. Otherwise the connection is
@@ -32,7 +45,9 @@ struct ServerOptions {
   std::size_t max_body_bytes = 8192;
   // Larger request headers are refused (431).
   std::size_t max_header_bytes = 8192;
-  // Connections open at once; one more is answered 503 and closed.
+  // Connections open at once; at the cap the connection idle the longest
+  // is closed to make room, and when none is idle one more is answered 503
+  // and closed.
   std::size_t max_connections = 1000;
 
   // SIGINT and SIGTERM: the first stops the server as Stop does, a second

@@ -49,16 +49,18 @@ std::string Json(const nlohmann::ordered_json& value) {
 }  // namespace
 
 Route TravelRoute(const CurrentWorld& world) {
-  return Route{"POST", kTravelPath, kXmlType, [&world](std::string_view body) {
+  return Route{"POST", kTravelPath, kXmlType,
+               [&world](std::string_view body) {
                  const std::shared_ptr<const WorldSnapshot> current = world.Get();
                  if (!current) return NoWorld(body);
                  return current->Handle(body);
-               }};
+               },
+               true};
 }
 
 Route TravelRoute(const RequestHandler& handler) {
   return Route{"POST", kTravelPath, kXmlType,
-               [&handler](std::string_view body) { return handler.Handle(body); }};
+               [&handler](std::string_view body) { return handler.Handle(body); }, true};
 }
 
 Route HealthRoute(const CurrentWorld& world) {

@@ -58,14 +58,22 @@ int IndexedDeletions(std::size_t letters) {
 
 }  // namespace
 
-SimilarWords::SimilarWords(const std::vector<std::string>& words) {
-  words_.reserve(words.size());
-  for (const std::string& word : words) {
-    words_.push_back(CodePoints(word));
-    longest_ = std::max(longest_, words_.back().size());
+SimilarWords::SimilarWords(const std::vector<std::string>& words,
+                           const std::vector<std::size_t>& names) {
+  std::vector<std::pair<std::u32string, std::size_t>> counted;
+  counted.reserve(words.size());
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    counted.emplace_back(CodePoints(words[i]), i < names.size() ? names[i] : 1);
+    longest_ = std::max(longest_, counted.back().first.size());
   }
-  std::sort(words_.begin(), words_.end());
-  words_.erase(std::unique(words_.begin(), words_.end()), words_.end());
+  std::sort(counted.begin(), counted.end());
+  words_.reserve(counted.size());
+  names_before_.push_back(0);
+  for (auto& [word, count] : counted) {
+    if (!words_.empty() && words_.back() == word) continue;
+    words_.push_back(std::move(word));
+    names_before_.push_back(names_before_.back() + count);
+  }
   std::vector<std::pair<std::uint64_t, std::uint32_t>> hashed;
   for (std::uint32_t index = 0; index < words_.size(); ++index) {
     std::u32string word = words_[index];
@@ -92,6 +100,35 @@ int SimilarWords::AllowedEdits(std::size_t letters) {
   if (letters >= 8) return 2;
   if (letters >= 4) return 1;
   return 0;
+}
+
+bool SimilarWords::Begins(std::string_view prefix) const {
+  const std::u32string searched = CodePoints(prefix);
+  const auto at = std::lower_bound(words_.begin(), words_.end(), searched);
+  return at != words_.end() && at->compare(0, searched.size(), searched) == 0;
+}
+
+std::size_t SimilarWords::NamesBeginning(std::string_view prefix) const {
+  const std::u32string searched = CodePoints(prefix);
+  const auto first = std::lower_bound(words_.begin(), words_.end(), searched);
+  // Past every word that begins with `searched`: those sort below it with
+  // its last character raised (none is the largest code point).
+  auto last = words_.end();
+  if (!searched.empty()) {
+    std::u32string bound = searched;
+    ++bound.back();
+    last = std::lower_bound(first, words_.end(), bound);
+  }
+  return names_before_[static_cast<std::size_t>(last - words_.begin())] -
+         names_before_[static_cast<std::size_t>(first - words_.begin())];
+}
+
+std::size_t SimilarWords::NamesHolding(std::string_view word) const {
+  const std::u32string searched = CodePoints(word);
+  const auto at = std::lower_bound(words_.begin(), words_.end(), searched);
+  if (at == words_.end() || *at != searched) return 0;
+  const auto index = static_cast<std::size_t>(at - words_.begin());
+  return names_before_[index + 1] - names_before_[index];
 }
 
 std::vector<SimilarWords::Match> SimilarWords::Near(std::string_view word) const {

@@ -31,8 +31,10 @@ class SimilarWords {
   };
 
   // `words`: the distinct words of the names, folded as the name index holds
-  // them.
-  explicit SimilarWords(const std::vector<std::string>& words);
+  // them; `names[i]`, when given, the number of names holding words[i] (1
+  // each when not).
+  explicit SimilarWords(const std::vector<std::string>& words,
+                        const std::vector<std::size_t>& names = {});
 
   // Edits a search word of `letters` characters may be away from a word of a
   // name: none below 4 letters, one for 4 to 7, two from 8 on.
@@ -42,10 +44,22 @@ class SimilarWords {
   // one of them), fewest edits first, then alphabetical.
   std::vector<Match> Near(std::string_view word) const;
 
+  // Whether some word begins with `prefix` (or is it). One binary search.
+  bool Begins(std::string_view prefix) const;
+
+  // How many names hold a word beginning with `prefix` (counted once per
+  // such word, so at least as many as the name index lists for it): the
+  // length of the index's list for it. Two binary searches.
+  std::size_t NamesBeginning(std::string_view prefix) const;
+  // How many names hold `word` (0 when none does).
+  std::size_t NamesHolding(std::string_view word) const;
+
   std::size_t WordCount() const { return words_.size(); }
 
  private:
   std::vector<std::u32string> words_;
+  // names_before_[i]: names holding words_[0], ..., words_[i - 1], summed.
+  std::vector<std::size_t> names_before_;
   std::size_t longest_ = 0;  // characters of the longest word
   // The variants in the order of their hashes, each as the low half of its
   // hash and the index of its word in words_; those whose hash has the top

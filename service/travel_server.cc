@@ -28,7 +28,7 @@ using tcp = asio::ip::tcp;
 namespace {
 
 // Connections refused at the cap are answered one by one while they linger;
-// beyond this many at once, the next are closed unanswered.
+// beyond this many at once, the next are answered at once (RefuseAtOnce).
 constexpr std::size_t kMaxRefusing = 64;
 // After accept fails (no descriptors left), the next try waits this long.
 constexpr std::chrono::milliseconds kAcceptRetry{100};
@@ -39,52 +39,73 @@ struct Loop {
   std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work;
 };
 
+// One listening address, its connections and their count.
+struct Listener {
+  explicit Listener(asio::io_context& io) : acceptor(io), retry(io) {}
+  tcp::acceptor acceptor;
+  asio::steady_timer retry;
+  std::size_t max_connections = 0;
+  std::atomic<std::size_t> open{0};
+  std::atomic<std::size_t> refusing{0};
+  IdleConnections idle;
+  std::optional<ConnectionContext> context;
+};
+
 }  // namespace
 
 // The first loop also accepts, catches the signals and stops; everything of
 // the server itself happens there. Connections are handed to the loops in
-// turn and stay on theirs.
+// turn and stay on theirs. The admin listener's connections run on a loop
+// of their own.
 class TravelServer::Impl {
  public:
-  Impl(const Router& router, RequestLog& log, ServerOptions options, ServiceMetrics* metrics)
+  Impl(const Router& router, RequestLog& log, ServerOptions options, ServiceMetrics* metrics,
+       const Router* admin_router)
       : options_(std::move(options)),
         log_(log),
-        loops_(MakeLoops(options_.threads)),
+        admin_router_(admin_router),
+        loops_(MakeLoops(options_.threads + (admin_router != nullptr ? 1 : 0))),
+        client_loops_(std::max<std::size_t>(options_.threads, 1)),
         main_(loops_.front()->io),
-        acceptor_(main_),
         signals_(main_),
-        accept_retry_(main_),
-        context_{options_, router, log_, metrics, stopping_,
-                 [this](bool served) { Closed(served); }} {}
-
-  int Bind() {
-    try {
-      tcp::resolver resolver(main_);
-      const auto endpoints =
-          resolver.resolve(options_.host, std::to_string(options_.port),
-                           tcp::resolver::passive | tcp::resolver::numeric_service);
-      const tcp::endpoint endpoint = endpoints.begin()->endpoint();
-      acceptor_.open(endpoint.protocol());
-      acceptor_.set_option(tcp::acceptor::reuse_address(true));
-      acceptor_.bind(endpoint);
-      acceptor_.listen(asio::socket_base::max_listen_connections);
-      if (options_.stop_on_signals) {
-        signals_.add(SIGINT);
-        signals_.add(SIGTERM);
-      }
-      if (options_.on_hangup) signals_.add(SIGHUP);
-      if (options_.stop_on_signals || options_.on_hangup) WaitForSignal();
-      return acceptor_.local_endpoint().port();
-    } catch (const std::exception& error) {
-      throw std::runtime_error("cannot listen on " + options_.host + " port " +
-                               std::to_string(options_.port) + ": " + error.what());
+        workers_(options_.database_workers, options_.max_queued_requests),
+        client_(main_),
+        admin_(main_) {
+    client_.max_connections = options_.max_connections;
+    client_.context.emplace(ConnectionContext{options_, router, log_, metrics, stopping_,
+                                              [this](bool served) { Closed(client_, served); },
+                                              &workers_, &client_.idle});
+    if (admin_router_ != nullptr) {
+      admin_.max_connections = options_.admin_max_connections;
+      admin_.context.emplace(ConnectionContext{options_, *admin_router_, log_, metrics, stopping_,
+                                               [this](bool served) { Closed(admin_, served); },
+                                               nullptr, nullptr});
     }
   }
 
+  int Bind() {
+    Listen(client_, options_.host, options_.port);
+    if (admin_router_ != nullptr && options_.admin_port >= 0) {
+      admin_port_ = Listen(admin_, options_.admin_host, options_.admin_port);
+    }
+    if (options_.stop_on_signals) {
+      signals_.add(SIGINT);
+      signals_.add(SIGTERM);
+    }
+    if (options_.on_hangup) signals_.add(SIGHUP);
+    if (options_.stop_on_signals || options_.on_hangup) WaitForSignal();
+    return client_.acceptor.local_endpoint().port();
+  }
+
+  int AdminPort() const { return admin_port_; }
+
   bool Run() {
-    if (!acceptor_.is_open()) return false;
+    if (!client_.acceptor.is_open()) return false;
     for (auto& loop : loops_) loop->work.emplace(loop->io.get_executor());
-    asio::post(main_, [this] { Accept(); });
+    asio::post(main_, [this] {
+      Accept(client_);
+      if (admin_.acceptor.is_open()) Accept(admin_);
+    });
     std::vector<std::thread> threads;
     for (std::size_t i = 1; i < loops_.size(); ++i) {
       threads.emplace_back([this, i] { RunLoop(loops_[i]->io); });
@@ -98,7 +119,7 @@ class TravelServer::Impl {
     asio::post(main_, [this] { BeginStop(); });
   }
 
-  std::size_t OpenConnections() const { return open_; }
+  std::size_t OpenConnections() const { return client_.open; }
 
  private:
   static std::vector<std::unique_ptr<Loop>> MakeLoops(std::size_t count) {
@@ -107,6 +128,23 @@ class TravelServer::Impl {
       loops.push_back(std::make_unique<Loop>());
     }
     return loops;
+  }
+
+  int Listen(Listener& listener, const std::string& host, int port) {
+    try {
+      tcp::resolver resolver(main_);
+      const auto endpoints = resolver.resolve(
+          host, std::to_string(port), tcp::resolver::passive | tcp::resolver::numeric_service);
+      const tcp::endpoint endpoint = endpoints.begin()->endpoint();
+      listener.acceptor.open(endpoint.protocol());
+      listener.acceptor.set_option(tcp::acceptor::reuse_address(true));
+      listener.acceptor.bind(endpoint);
+      listener.acceptor.listen(asio::socket_base::max_listen_connections);
+      return listener.acceptor.local_endpoint().port();
+    } catch (const std::exception& error) {
+      throw std::runtime_error("cannot listen on " + host + " port " + std::to_string(port) +
+                               ": " + error.what());
+    }
   }
 
   // No exception leaves a handler into the loop: one that would is logged and
@@ -163,43 +201,61 @@ class TravelServer::Impl {
     });
   }
 
-  asio::io_context& NextLoop() {
+  asio::io_context& NextLoop(const Listener& listener) {
+    // The admin loop is the last one, and the admin listener's alone.
+    if (&listener == &admin_) return loops_.back()->io;
     asio::io_context& io = loops_[next_loop_]->io;
-    next_loop_ = (next_loop_ + 1) % loops_.size();
+    next_loop_ = (next_loop_ + 1) % client_loops_;
     return io;
   }
 
-  void Accept() {
+  void Accept(Listener& listener) {
     if (stopping_) return;
-    acceptor_.async_accept(NextLoop(), [this](boost::system::error_code error, tcp::socket socket) {
-      OnAccept(error, std::move(socket));
-    });
+    listener.acceptor.async_accept(
+        NextLoop(listener), [this, &listener](boost::system::error_code error, tcp::socket socket) {
+          OnAccept(listener, error, std::move(socket));
+        });
   }
 
-  void OnAccept(boost::system::error_code error, tcp::socket socket) {
+  void OnAccept(Listener& listener, boost::system::error_code error, tcp::socket socket) {
     if (!error) {
-      Admit(std::move(socket));
-      Accept();
+      Admit(listener, std::move(socket));
+      Accept(listener);
       return;
     }
     if (error == asio::error::operation_aborted || stopping_) return;
-    // Out of descriptors, most likely: try again shortly instead of spinning.
+    // Out of descriptors (which their budget should prevent): try again
+    // shortly instead of spinning.
     log_.Note("cannot accept a connection: " + error.message());
-    accept_retry_.expires_after(kAcceptRetry);
-    accept_retry_.async_wait([this](boost::system::error_code wait_error) {
-      if (!wait_error) Accept();
+    listener.retry.expires_after(kAcceptRetry);
+    listener.retry.async_wait([this, &listener](boost::system::error_code wait_error) {
+      if (!wait_error) Accept(listener);
     });
   }
 
   // On the main loop.
-  void Admit(tcp::socket socket) {
+  void Admit(Listener& listener, tcp::socket socket) {
     boost::system::error_code ignored;
     // Without it, a keep-alive reply waits for the client's delayed ACK.
     socket.set_option(tcp::no_delay(true), ignored);
-    const bool served = open_ < options_.max_connections;
-    if (!served && refusing_ >= kMaxRefusing) return;  // closed unanswered
-    ++(served ? open_ : refusing_);
-    auto connection = std::make_shared<HttpConnection>(std::move(socket), context_, served);
+    bool served = listener.open < listener.max_connections;
+    if (served) {
+      ++listener.open;
+    } else if (!stopping_) {
+      // The connection idle the longest gives its place to the newcomer.
+      if (const std::shared_ptr<HttpConnection> oldest = listener.idle.TakeOldest()) {
+        oldest->Evict();
+        served = true;
+      }
+    }
+    if (!served) {
+      if (listener.refusing >= kMaxRefusing) {
+        HttpConnection::RefuseAtOnce(socket, options_.max_body_bytes);
+        return;
+      }
+      ++listener.refusing;
+    }
+    auto connection = std::make_shared<HttpConnection>(std::move(socket), *listener.context, served);
     // The connection's first step runs on its own loop.
     asio::post(connection->Executor(), [connection, served] {
       if (served) {
@@ -211,8 +267,8 @@ class TravelServer::Impl {
   }
 
   // Any loop (a connection's destructor).
-  void Closed(bool served) {
-    --(served ? open_ : refusing_);
+  void Closed(Listener& listener, bool served) {
+    --(served ? listener.open : listener.refusing);
     if (stopping_) asio::post(main_, [this] { MaybeFinish(); });
   }
 
@@ -220,25 +276,30 @@ class TravelServer::Impl {
   void BeginStop() {
     if (stopping_) return;
     stopping_ = true;
-    boost::system::error_code error;
-    if (acceptor_.is_open()) {
-      // Connections the system completed already are answered, not reset.
-      acceptor_.non_blocking(true, error);
-      while (!error) {
-        tcp::socket socket(NextLoop());
-        acceptor_.accept(socket, error);
-        if (!error) Admit(std::move(socket));
+    for (Listener* listener : {&client_, &admin_}) {
+      boost::system::error_code error;
+      if (listener->acceptor.is_open()) {
+        // Connections the system completed already are answered, not reset.
+        listener->acceptor.non_blocking(true, error);
+        while (!error) {
+          tcp::socket socket(NextLoop(*listener));
+          listener->acceptor.accept(socket, error);
+          if (!error) Admit(*listener, std::move(socket));
+        }
+        listener->acceptor.close(error);
       }
-      acceptor_.close(error);
+      listener->retry.cancel();
     }
-    accept_retry_.cancel();
     MaybeFinish();
   }
 
   // On the main loop: once stopping and every connection has ended, nothing
   // keeps the loops going.
   void MaybeFinish() {
-    if (!stopping_ || finished_ || open_ > 0 || refusing_ > 0) return;
+    if (!stopping_ || finished_) return;
+    for (const Listener* listener : {&client_, &admin_}) {
+      if (listener->open > 0 || listener->refusing > 0) return;
+    }
     finished_ = true;
     boost::system::error_code ignored;
     signals_.cancel(ignored);
@@ -248,22 +309,43 @@ class TravelServer::Impl {
 
   const ServerOptions options_;
   RequestLog& log_;
+  const Router* admin_router_;
   std::vector<std::unique_ptr<Loop>> loops_;
+  const std::size_t client_loops_;
   asio::io_context& main_;
-  tcp::acceptor acceptor_;
   asio::signal_set signals_;
-  asio::steady_timer accept_retry_;
   std::size_t next_loop_ = 0;
   std::atomic<bool> stopping_{false};
-  std::atomic<std::size_t> open_{0};
-  std::atomic<std::size_t> refusing_{0};
   bool finished_ = false;
-  ConnectionContext context_;
+  int admin_port_ = -1;
+  // Its jobs hold connections, which hold sockets of the loops: destroyed
+  // before the loops (and idle by then: Run returns only once every
+  // connection has ended).
+  DatabaseWorkers workers_;
+  Listener client_;
+  Listener admin_;
 };
 
+std::size_t TravelServer::DescriptorsBesidesClients(const ServerOptions& options) {
+  // Each loop: its epoll instance, its wake-up and timer descriptors.
+  constexpr std::size_t kPerLoop = 3;
+  // Each connection to the database: its file, and a spare for a temporary
+  // file SQLite may open.
+  constexpr std::size_t kPerDatabaseConnection = 2;
+  // Standard input, output and error, the signals' pipe, the dynamic
+  // loader's and the C library's own, /proc reads: a margin.
+  constexpr std::size_t kProcess = 32;
+  const std::size_t loops = std::max<std::size_t>(options.threads, 1) + 1;
+  const std::size_t listeners = 2;
+  // While a new world is loaded beside the one served, both are open.
+  const std::size_t databases = 2 * (std::max<std::size_t>(options.database_workers, 1) + 1);
+  return kProcess + loops * kPerLoop + listeners + databases * kPerDatabaseConnection +
+         2 * kMaxRefusing + options.admin_max_connections;
+}
+
 TravelServer::TravelServer(const Router& router, RequestLog& log, ServerOptions options,
-                           ServiceMetrics* metrics)
-    : impl_(std::make_unique<Impl>(router, log, std::move(options), metrics)) {}
+                           ServiceMetrics* metrics, const Router* admin_router)
+    : impl_(std::make_unique<Impl>(router, log, std::move(options), metrics, admin_router)) {}
 
 TravelServer::~TravelServer() = default;
 
@@ -274,5 +356,7 @@ bool TravelServer::Run() { return impl_->Run(); }
 void TravelServer::Stop() { impl_->Stop(); }
 
 std::size_t TravelServer::OpenConnections() const { return impl_->OpenConnections(); }
+
+int TravelServer::AdminPort() const { return impl_->AdminPort(); }
 
 }  // namespace service

@@ -20,8 +20,11 @@ inline constexpr char kTravelPath[] = "/marlgate_travels/travel.php";
 //
 // Event-driven (Boost.Beast on Asio): ServerOptions::threads event loops,
 // each on its own thread, read and write their connections without blocking
-// and answer a request once it has arrived whole. So a slow or idle client
-// costs a socket, bounded by the limits of ServerOptions, never a thread.
+// and answer a request once it has arrived whole; requests that read the
+// database are answered by ServerOptions::database_workers threads
+// (database_workers.h). So a slow or idle client costs a socket, bounded by
+// the limits of ServerOptions, never a thread, and a costly request holds
+// no loop.
 //
 // Lifecycle: construct, Bind (from then on clients may connect, and with
 // stop_on_signals the signals are caught), Run on one thread until stopped,
@@ -35,16 +38,26 @@ inline constexpr char kTravelPath[] = "/marlgate_travels/travel.php";
 class TravelServer {
  public:
   // `router` may still be filled until Bind; it, `log` and `metrics` (which
-  // may be null) must outlive the server.
+  // may be null) must outlive the server. `admin_router`, when given (and
+  // ServerOptions::admin_port is not negative), is served on the admin
+  // listener; it must outlive the server too.
   TravelServer(const Router& router, RequestLog& log, ServerOptions options,
-               ServiceMetrics* metrics = nullptr);
+               ServiceMetrics* metrics = nullptr, const Router* admin_router = nullptr);
   ~TravelServer();
   TravelServer(const TravelServer&) = delete;
   TravelServer& operator=(const TravelServer&) = delete;
 
-  // Binds the listening socket and returns its port; throws
-  // std::runtime_error when the address cannot be bound.
+  // Binds the listening sockets and returns the clients' port; throws
+  // std::runtime_error when an address cannot be bound.
   int Bind();
+
+  // The admin listener's port once bound; -1 when there is none.
+  int AdminPort() const;
+
+  // Descriptors the server needs besides one per client connection: its
+  // loops, listeners, database connections (two worlds' worth, for a
+  // reload), the connections being refused and the admin listener's.
+  static std::size_t DescriptorsBesidesClients(const ServerOptions& options);
 
   // Serves until stopped and every connection has ended. Returns false when
   // serving could not start (Bind was not called or failed).

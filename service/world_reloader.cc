@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <stdexcept>
@@ -97,6 +98,10 @@ bool WorldReloader::Load(const std::string& why) {
     ++loaded_;
     return true;
   } catch (const std::exception& error) {
+    constexpr int kLongestRetryInterval = 64;
+    retry_interval_ =
+        file == refused_file_ ? std::min(retry_interval_ * 2, kLongestRetryInterval) : 1;
+    looks_to_retry_ = retry_interval_;
     refused_file_ = file;
     ++refused_;
     log_.Note("refused " + options_.path + " (" + why + "): " + error.what() +
@@ -141,8 +146,10 @@ void WorldReloader::Run() {
     const FileIdentity now = Identify();
     // A replaced file is loaded once it has stayed the same for one look, so
     // that one still being written in place is not read half-done.
-    if (now.exists && now == last_seen_ && now != served_ && now != refused_file_) {
-      Load("the file was replaced");
+    const bool retry = now == refused_file_ && now.modified_ns > served_.modified_ns &&
+                       --looks_to_retry_ <= 0;
+    if (now.exists && now == last_seen_ && now != served_ && (now != refused_file_ || retry)) {
+      Load(now == refused_file_ ? "the replaced file, again" : "the file was replaced");
     }
     last_seen_ = now;
   }

@@ -35,11 +35,15 @@ struct ReloadOptions {
 // on answering from the world they have until the new one is complete.
 //
 // A database that fails to open or check (WorldSnapshot) is refused with a
-// log line, and the world being served stays; a replaced file that was
-// refused is not tried again until it changes (or on Request). Each load
-// and refusal is logged. Only a regular file is loaded: anything else at the
-// path (a FIFO, a symbolic link to one, a device) is refused without being
-// waited on, so the thread stays free for the next file and for stopping. A replaced world is closed on this thread once no
+// log line, and the world being served stays. A replaced file that was
+// refused is tried again while it is newer than the world served (the
+// failure may have been passing: no descriptor free, say): on the next look,
+// then after 2, 4, ... up to 64 looks while the same file keeps failing; an
+// older one only when it changes (or on Request). Each load and refusal is
+// logged. Only a regular file is loaded: anything else at the path (a FIFO,
+// a symbolic link to one, a device) is refused without being waited on, so
+// the thread stays free for the next file and for stopping. A replaced world
+// is closed on this thread once no
 // request holds it.
 class WorldReloader {
  public:
@@ -91,6 +95,8 @@ class WorldReloader {
   // The thread's own.
   FileIdentity served_;
   FileIdentity refused_file_;
+  int retry_interval_ = 0;  // looks between tries of the refused file
+  int looks_to_retry_ = 0;
   FileIdentity last_seen_;
   std::shared_ptr<const WorldSnapshot> retired_;
 

@@ -83,7 +83,11 @@ WorldStore::WorldStore(const std::string& path, std::shared_ptr<const SimilarWor
       notes_(db_, "SELECT text FROM notes WHERE place_id = ?1 ORDER BY seq") {
   SqliteStatement count(db_, "SELECT value FROM meta WHERE key = 'places'");
   if (count.Step()) place_count_ = static_cast<std::size_t>(count.ColumnInt64(0));
-  if (!similar_) similar_ = std::make_shared<const SimilarWords>(IndexedWords());
+  if (!similar_) {
+    std::vector<std::size_t> names;
+    const std::vector<std::string> words = IndexedWords(&names);
+    similar_ = std::make_shared<const SimilarWords>(words, names);
+  }
 }
 
 std::optional<std::string> WorldStore::Meta(std::string_view key) {
@@ -104,68 +108,180 @@ void WorldStore::CheckIntegrity() {
   throw StoreError("the database is damaged: " + result);
 }
 
-std::vector<std::string> WorldStore::IndexedWords() {
+std::vector<std::string> WorldStore::IndexedWords(std::vector<std::size_t>* names) {
   // The index's vocabulary, read through a table of this connection's own
   // (the database itself is never written).
   db_.Execute(
       "CREATE VIRTUAL TABLE IF NOT EXISTS temp.place_name_words"
       " USING fts5vocab(main, 'place_names', 'row');");
-  SqliteStatement terms(db_, "SELECT term FROM temp.place_name_words");
+  SqliteStatement terms(db_, "SELECT term, doc FROM temp.place_name_words");
   std::vector<std::string> words;
-  while (terms.Step()) words.emplace_back(terms.ColumnText(0));
+  while (terms.Step()) {
+    words.emplace_back(terms.ColumnText(0));
+    if (names != nullptr) names->push_back(static_cast<std::size_t>(terms.ColumnInt64(1)));
+  }
   return words;
 }
 
-std::vector<std::string> WorldStore::Search(std::string_view text, std::size_t limit) {
+namespace {
+
+// Pages SQLite has fetched on this connection so far, from its cache or the
+// file (mapped or read).
+std::int64_t PagesFetched(sqlite3* db) {
+  std::int64_t pages = 0;
+  for (const int op : {SQLITE_DBSTATUS_CACHE_HIT, SQLITE_DBSTATUS_CACHE_MISS}) {
+    int current = 0;
+    int highest = 0;
+    if (sqlite3_db_status(db, op, &current, &highest, 0) == SQLITE_OK) pages += current;
+  }
+  return pages;
+}
+
+// The words once each, in their first order.
+std::vector<std::string> Distinct(std::vector<std::string> words) {
+  std::vector<std::string> distinct;
+  for (std::string& word : words) {
+    if (std::find(distinct.begin(), distinct.end(), word) == distinct.end()) {
+      distinct.push_back(std::move(word));
+    }
+  }
+  return distinct;
+}
+
+// The words no other word begins with: a name in which a word begins with
+// "marefell" has one that begins with "m".
+std::vector<std::string> Strongest(const std::vector<std::string>& words) {
+  std::vector<std::string> strongest;
+  for (const std::string& word : words) {
+    const bool implied = std::any_of(words.begin(), words.end(), [&](const std::string& other) {
+      return other.size() > word.size() && other.compare(0, word.size(), word) == 0;
+    });
+    if (!implied) strongest.push_back(word);
+  }
+  return strongest;
+}
+
+}  // namespace
+
+std::vector<std::string> WorldStore::Search(std::string_view text, std::size_t limit,
+                                            SearchCost* cost) {
+  SearchCost spent;
+  const std::int64_t pages_before = PagesFetched(db_.Handle());
   std::vector<std::string> names;
   const std::string normalized = NormalizeSearchText(text);
   if (normalized.empty() || limit == 0) return names;
 
   std::unordered_set<std::int64_t> listed;
-  const auto take = [&](SqliteStatement& statement) {
-    while (names.size() < limit && statement.Step()) {
-      if (listed.insert(statement.ColumnInt64(0)).second) {
-        names.emplace_back(statement.ColumnText(1));
-      }
-    }
-    statement.Reset();
-  };
   // No UTF-8 text holds the byte 0xFF, so every key that starts with
   // `normalized` sorts below this bound.
   starting_.Reset();
   starting_.BindText(1, normalized);
   starting_.BindText(2, normalized + '\xFF');
   starting_.BindInt64(3, static_cast<std::int64_t>(limit));
-  take(starting_);
-  const std::vector<std::string> words = SearchWords(normalized);
-  if (names.size() < limit && !words.empty()) {
-    search_.Reset();
-    search_.BindText(1, BuildMatchExpression(words));
-    take(search_);
+  while (names.size() < limit && starting_.Step()) {
+    ++spent.rows;
+    if (listed.insert(starting_.ColumnInt64(0)).second) {
+      names.emplace_back(starting_.ColumnText(1));
+    }
   }
-  if (names.size() < limit && !words.empty()) AddCloseMatches(words, limit, names, listed);
+  starting_.Reset();
+  const std::vector<std::string> words = Distinct(SearchWords(normalized));
+  // A word that begins no word of the names matches no name as a prefix.
+  const bool all_begin = std::all_of(words.begin(), words.end(),
+                                     [&](const std::string& word) { return similar_->Begins(word); });
+  if (names.size() < limit && !words.empty() && all_begin) {
+    std::vector<WordChoice> choices;
+    for (const std::string& word : Strongest(words)) choices.push_back({{word}, true});
+    RunQuery(choices, true, spent, [&](std::int64_t id, std::string_view name) {
+      if (listed.insert(id).second) names.emplace_back(name);
+      return names.size() < limit;
+    });
+  }
+  if (names.size() < limit && !words.empty()) AddCloseMatches(words, limit, names, listed, spent);
+  spent.pages = PagesFetched(db_.Handle()) - pages_before;
+  if (cost != nullptr) {
+    cost->index_queries += spent.index_queries;
+    cost->index_terms += spent.index_terms;
+    cost->index_entries += spent.index_entries;
+    cost->rows += spent.rows;
+    cost->pages += spent.pages;
+  }
   return names;
+}
+
+void WorldStore::RunQuery(const std::vector<WordChoice>& choices, bool always, SearchCost& cost,
+                          const std::function<bool(std::int64_t, std::string_view)>& found) {
+  if (choices.empty()) return;
+  std::vector<std::size_t> entries(choices.size(), 0);
+  for (std::size_t c = 0; c < choices.size(); ++c) {
+    for (const std::string& word : choices[c].words) {
+      entries[c] += choices[c].prefix ? similar_->NamesBeginning(word) : similar_->NamesHolding(word);
+    }
+  }
+  std::vector<std::size_t> order(choices.size());
+  for (std::size_t c = 0; c < order.size(); ++c) order[c] = c;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return entries[a] < entries[b]; });
+  std::size_t entries_left =
+      budget_.index_entries > cost.index_entries ? budget_.index_entries - cost.index_entries : 0;
+  if (!always && entries[order.front()] > entries_left) return;
+  std::vector<bool> looked_up(choices.size(), false);
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const std::size_t c = order[i];
+    if (i > 0 && entries[c] > entries_left) break;
+    looked_up[c] = true;
+    entries_left -= std::min(entries_left, entries[c]);
+    cost.index_entries += entries[c];
+    cost.index_terms += choices[c].words.size();
+  }
+  std::vector<WordChoice> asked;
+  std::vector<const WordChoice*> checked;
+  for (std::size_t c = 0; c < choices.size(); ++c) {
+    if (looked_up[c]) {
+      asked.push_back(choices[c]);
+    } else {
+      checked.push_back(&choices[c]);
+    }
+  }
+  ++cost.index_queries;
+  search_.Reset();
+  search_.BindText(1, BuildChoicesExpression(asked));
+  while (cost.rows < budget_.rows && search_.Step()) {
+    ++cost.rows;
+    const std::string_view name = search_.ColumnText(1);
+    if (!checked.empty()) {
+      const std::vector<std::string> name_words = SearchWords(name);
+      const bool matches = std::all_of(checked.begin(), checked.end(), [&](const WordChoice* c) {
+        return std::any_of(name_words.begin(), name_words.end(), [&](const std::string& w) {
+          return std::any_of(c->words.begin(), c->words.end(), [&](const std::string& asked_for) {
+            return c->prefix ? w.compare(0, asked_for.size(), asked_for) == 0 : w == asked_for;
+          });
+        });
+      });
+      if (!matches) continue;
+    }
+    if (!found(search_.ColumnInt64(0), name)) break;
+  }
+  search_.Reset();
 }
 
 void WorldStore::AddCloseMatches(const std::vector<std::string>& words, std::size_t limit,
                                  std::vector<std::string>& names,
-                                 std::unordered_set<std::int64_t>& listed) {
-  for (const CloseMatchLevel& level : PlanCloseMatches(words, *similar_, kMaxCloseMatchQueries)) {
+                                 std::unordered_set<std::int64_t>& listed, SearchCost& cost) {
+  const std::size_t terms_left =
+      budget_.index_terms > cost.index_terms ? budget_.index_terms - cost.index_terms : 0;
+  for (const CloseMatchLevel& level : PlanCloseMatches(words, *similar_, budget_, terms_left)) {
     const std::size_t room = limit - names.size();
-    // Each expression lists its names in id order; the first `room` of
-    // their union are among the first `room` of each.
+    // Each query lists its names in id order; the first `room` of their
+    // union are among the first `room` of each.
     std::vector<std::pair<std::int64_t, std::string>> found;
-    for (const std::string& expression : level.expressions) {
-      search_.Reset();
-      search_.BindText(1, expression);
+    for (const std::vector<WordChoice>& query : level.queries) {
       std::size_t taken = 0;
-      while (taken < room && search_.Step()) {
-        const std::int64_t id = search_.ColumnInt64(0);
-        if (listed.count(id) > 0) continue;
-        found.emplace_back(id, search_.ColumnText(1));
-        ++taken;
-      }
-      search_.Reset();
+      RunQuery(query, false, cost, [&](std::int64_t id, std::string_view name) {
+        if (listed.count(id) > 0) return true;
+        found.emplace_back(id, name);
+        return ++taken < room;
+      });
     }
     std::sort(found.begin(), found.end());
     found.erase(std::unique(found.begin(), found.end()), found.end());

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -9,6 +10,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "service/search_cost.h"
+#include "service/search_query.h"
 #include "service/search_tokenizer.h"
 #include "service/similar_words.h"
 #include "service/sqlite_handle.h"
@@ -54,13 +57,21 @@ class WorldStore {
   // SearchWords(text); a text without any (only punctuation, say) lists
   // group 1 alone. Any text is data: a search that cannot match lists
   // nothing.
-  std::vector<std::string> Search(std::string_view text, std::size_t limit);
+  //
+  // Repeated words ask nothing more and are taken once; for group 2 a word
+  // that begins another search word is implied by it. The close matches
+  // keep within Budget() (search_cost.h); what the search spent is added
+  // to `cost` when given.
+  std::vector<std::string> Search(std::string_view text, std::size_t limit,
+                                  SearchCost* cost = nullptr);
 
-  // Close-match queries one search may run at most (close_matches.h).
-  static constexpr std::size_t kMaxCloseMatchQueries = 24;
+  const SearchBudget& Budget() const { return budget_; }
+  // For a world much smaller or larger than 100 000 places (tests).
+  void SetBudget(const SearchBudget& budget) { budget_ = budget; }
 
-  // The distinct words of the names, as the name index holds them.
-  std::vector<std::string> IndexedWords();
+  // The distinct words of the names, as the name index holds them; with
+  // `names`, also how many names hold each.
+  std::vector<std::string> IndexedWords(std::vector<std::size_t>* names = nullptr);
 
   // The words of a search text as the name index sees them: split at
   // anything that is not a letter or digit, folded ("o'Brien" is "o" and
@@ -90,14 +101,23 @@ class WorldStore {
 
  private:
   // Group 3 of Search.
+  // Runs one query (search_query.h) of Search: the choices with the
+  // shortest lists are looked up, as many as fit in the entries left (with
+  // `always`, the shortest one even when it does not fit; without, the query
+  // is not run then), and the names listed are checked against the others
+  // here. `found(id, name)` is called for each name that matches, in id
+  // order, until it returns false or the rows of the budget run out.
+  void RunQuery(const std::vector<WordChoice>& choices, bool always, SearchCost& cost,
+                const std::function<bool(std::int64_t, std::string_view)>& found);
   void AddCloseMatches(const std::vector<std::string>& words, std::size_t limit,
-                       std::vector<std::string>& names,
-                       std::unordered_set<std::int64_t>& listed);
+                       std::vector<std::string>& names, std::unordered_set<std::int64_t>& listed,
+                       SearchCost& cost);
 
   SqliteConnection db_;
   SearchTokenizer tokenizer_;
   std::shared_ptr<const SimilarWords> similar_;
   std::size_t place_count_ = 0;
+  SearchBudget budget_;
   SqliteStatement starting_;
   SqliteStatement search_;
   SqliteStatement find_;

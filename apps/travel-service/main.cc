@@ -9,7 +9,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <thread>
 #include <filesystem>
 #include <memory>
 #include <exception>
@@ -39,18 +41,42 @@ struct ServeArguments {
   double watch_seconds = 1;
 };
 
-// Room for the connection cap in the process's descriptors, as far as the
-// hard limit allows; false when it does not.
-bool MakeRoomForConnections(std::size_t connections) {
-  // The listening socket, the database, the log and the system's own.
-  constexpr rlim_t kReserve = 64;
-  const rlim_t needed = static_cast<rlim_t>(connections) + kReserve;
+// Splits "HOST:PORT" ("[::1]:PORT" for an IPv6 address); false when it is
+// not that.
+bool SplitAddress(const std::string& address, std::string& host, int& port) {
+  const std::size_t colon = address.rfind(':');
+  if (colon == std::string::npos || colon == 0 || colon + 1 == address.size()) return false;
+  host = address.substr(0, colon);
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+  }
+  const std::string digits = address.substr(colon + 1);
+  if (digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  port = std::stoi(digits);
+  return port <= 65535;
+}
+
+// Room in the process's descriptors for what the server needs besides its
+// clients and for `connections` clients: the limit is raised as far as the
+// hard limit allows. Returns the connections there is room for (fewer than
+// asked when the hard limit is lower; 0 when not even the server's own
+// descriptors fit).
+std::size_t MakeRoomForConnections(const service::ServerOptions& options) {
+  const rlim_t own =
+      static_cast<rlim_t>(service::TravelServer::DescriptorsBesidesClients(options));
+  const rlim_t needed = own + static_cast<rlim_t>(options.max_connections);
   rlimit limit{};
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
-  if (limit.rlim_cur >= needed) return true;
-  if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < needed) return false;
-  limit.rlim_cur = needed;
-  return setrlimit(RLIMIT_NOFILE, &limit) == 0;
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  if (limit.rlim_cur >= needed) return options.max_connections;
+  const rlim_t allowed =
+      limit.rlim_max == RLIM_INFINITY ? needed : std::min(needed, limit.rlim_max);
+  if (allowed > limit.rlim_cur) {
+    limit.rlim_cur = allowed;
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0 && getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  }
+  return limit.rlim_cur > own ? static_cast<std::size_t>(limit.rlim_cur - own) : 0;
 }
 
 int Serve(ServeArguments arguments) {
@@ -62,13 +88,20 @@ int Serve(ServeArguments arguments) {
     std::cerr << "marlgate-travel-service: cannot set how SQLite opens files" << std::endl;
     return 1;
   }
-  if (!MakeRoomForConnections(arguments.server.max_connections)) {
-    std::cerr << "marlgate-travel-service: --max-connections "
-              << arguments.server.max_connections
-              << " needs more open files than the system allows (ulimit -n)" << std::endl;
+  const std::size_t room = MakeRoomForConnections(arguments.server);
+  if (room == 0) {
+    std::cerr << "marlgate-travel-service: the service needs "
+              << service::TravelServer::DescriptorsBesidesClients(arguments.server) + 1
+              << " open files at least, more than the system allows (ulimit -n)" << std::endl;
     return 1;
   }
   service::RequestLog log(STDERR_FILENO);
+  if (room < arguments.server.max_connections) {
+    log.Note("--max-connections " + std::to_string(arguments.server.max_connections) +
+             " is lowered to " + std::to_string(room) +
+             ": the system allows no more open files (ulimit -n)");
+    arguments.server.max_connections = room;
+  }
   service::CurrentWorld world;
   service::ServiceMetrics metrics;
   std::unique_ptr<service::WorldReloader> reloader;
@@ -77,10 +110,10 @@ int Serve(ServeArguments arguments) {
   };
 
   service::Router router;
-  service::TravelServer server(router, log, arguments.server, &metrics);
+  service::Router admin_router;
+  service::TravelServer server(router, log, arguments.server, &metrics, &admin_router);
   router.Add(service::TravelRoute(world));
-  router.Add(service::HealthRoute(world));
-  router.Add(service::MetricsRoute(metrics, [&] {
+  const auto figures = [&] {
     service::ServiceFigures figures;
     figures.world = world.Get();
     if (reloader) {
@@ -90,7 +123,11 @@ int Serve(ServeArguments arguments) {
     figures.log_lines_dropped = log.Dropped();
     figures.connections_open = server.OpenConnections();
     return figures;
-  }));
+  };
+  for (service::Router* routes : {&router, &admin_router}) {
+    routes->Add(service::HealthRoute(world));
+    routes->Add(service::MetricsRoute(metrics, figures));
+  }
 
   // From here on SIGINT and SIGTERM stop the server, and SIGHUP loads the
   // world again, whenever they come. Until the world is loaded, requests
@@ -99,14 +136,19 @@ int Serve(ServeArguments arguments) {
   bool refused = false;
   service::ReloadOptions reload;
   reload.path = arguments.db;
-  reload.connections = arguments.server.threads;
+  reload.connections = arguments.server.database_workers;
   reload.result_limit = arguments.limit;
   reload.watch_interval =
       std::chrono::milliseconds(static_cast<long long>(arguments.watch_seconds * 1000));
   reloader = std::make_unique<service::WorldReloader>(
       reload, world, log, [&, host = arguments.server.host](bool served) {
         if (served) {
-          std::cout << "listening on " << host << ":" << port << std::endl;
+          std::string banner = "listening on " + host + ":" + std::to_string(port) + "\n";
+          if (server.AdminPort() >= 0) {
+            banner += "admin listening on " + arguments.server.admin_host + ":" +
+                      std::to_string(server.AdminPort()) + "\n";
+          }
+          std::cout << banner << std::flush;
         } else {
           refused = true;
           server.Stop();
@@ -195,6 +237,22 @@ int main(int argc, char** argv) {
                             "Event loops (threads) serving connections and answering from the database")
       ->capture_default_str()
       ->check(CLI::Range(1, 256));
+  serve.server.database_workers =
+      std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 8);
+  serve_command->add_option("--workers", serve.server.database_workers,
+                            "Threads answering from the database (default: one per core, at "
+                            "most 8)")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 64));
+  serve_command->add_option("--queue", serve.server.max_queued_requests,
+                            "Requests that may wait for the database; more are answered 503")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 100000));
+  std::string admin_address = "127.0.0.1:0";
+  serve_command->add_option("--admin-address", admin_address,
+                            "HOST:PORT of the operator's listener (/healthz and /metrics with "
+                            "a connection budget of their own); \"\" for none")
+      ->capture_default_str();
   serve_command->add_option("--max-connections", serve.server.max_connections,
                             "Connections open at once; more are answered 503")
       ->capture_default_str()
@@ -243,6 +301,12 @@ int main(int argc, char** argv) {
 
   try {
     if (*serve_command) {
+      if (!admin_address.empty() &&
+          !SplitAddress(admin_address, serve.server.admin_host, serve.server.admin_port)) {
+        std::cerr << "marlgate-travel-service: --admin-address wants HOST:PORT, not \""
+                  << admin_address << "\"" << std::endl;
+        return 2;
+      }
       serve.server.request_timeout = std::chrono::seconds(read_timeout);
       serve.server.stop_on_signals = true;
       return Serve(serve);

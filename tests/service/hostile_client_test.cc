@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -409,6 +410,108 @@ class HostileProcessTest : public ::testing::Test {
   service_test::TempDir dir_;
   std::string db_;
 };
+
+// At the connection cap a newcomer takes the place of the keep-alive
+// connection idle the longest, or gets 503 when every connection is busy;
+// a low open-file limit lowers the cap (and says so), and past the lowered
+// cap too the answer is 503, never a failed accept. Whatever the clients
+// hold, the admin listener answers.
+TEST_F(HostileProcessTest, AtTheCapRoomIsMadeOrTheNewcomerRefused) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> open_files;  // prlimit's option; empty: as given
+    std::vector<std::string> extra;
+    std::size_t holders;  // 0: as many as the lowered cap the log names
+    bool idle;            // holders had a reply and wait; else mid-request
+    int newcomers_get;
+    std::string logged;
+  };
+  const std::vector<std::string> cap3 = {"--max-connections", "3"};
+  const Case cases[] = {
+      {"every connection busy", {}, cap3, 3, false, 503, ""},
+      {"idle keep-alive connections make room, oldest first", {}, cap3, 3, true, 200, ""},
+      {"a low open-file limit lowers the cap",
+       {"--nofile=320:320"},
+       {"--threads", "32", "--workers", "2", "--max-connections", "1000"},
+       0,
+       false,
+       503,
+       "--max-connections 1000 is lowered to "},
+  };
+  constexpr std::size_t kNewcomers = 2;
+  const std::string busy_head = "POST /marlgate_travels/travel.php HTTP/1.1\r\nHost: h\r\n";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> arguments = {"serve", "--db", db_, "--port", "0"};
+    arguments.insert(arguments.end(), c.extra.begin(), c.extra.end());
+    const std::filesystem::path log = dir_.Path() / "cap.log";
+    std::string program = service_test::Executable();
+    if (!c.open_files.empty()) {
+      arguments.insert(arguments.begin(), program);
+      arguments.insert(arguments.begin(), c.open_files.begin(), c.open_files.end());
+      program = "/usr/bin/prlimit";
+    }
+    const service_test::Child child = service_test::StartProgram(program, arguments, log);
+    const auto [port, admin_port] = service_test::ListeningPorts(child);
+    ASSERT_NE(port, 0) << service_test::ReadFile(log);
+    std::size_t holders = c.holders;
+    if (holders == 0) {
+      const std::string text = service_test::ReadFile(log);
+      const std::size_t at = text.find(c.logged);
+      ASSERT_NE(at, std::string::npos) << text;
+      holders = std::stoul(text.substr(at + c.logged.size()));
+      ASSERT_GT(holders, 0u);
+      ASSERT_LT(holders, 100u);
+    }
+    std::vector<std::unique_ptr<RawClient>> held;
+    for (std::size_t i = 0; i < holders; ++i) {
+      held.push_back(std::make_unique<RawClient>(port));
+      if (c.idle) {
+        held.back()->Send(PluginRequest(kSearch));
+        const std::optional<RawResponse> reply = held.back()->ReadResponse(3s);
+        ASSERT_TRUE(reply.has_value());
+        EXPECT_EQ(reply->status, 200);
+      } else {
+        held.back()->Send(busy_head);
+      }
+    }
+    // The server counts a connection once it accepted it.
+    std::this_thread::sleep_for(200ms);
+    for (std::size_t i = 0; i < kNewcomers; ++i) {
+      RawClient newcomer(port);
+      newcomer.Send(PluginRequest(kSearch));
+      const std::optional<RawResponse> reply = newcomer.ReadResponse(3s);
+      ASSERT_TRUE(reply.has_value()) << "newcomer " << i;
+      EXPECT_EQ(reply->status, c.newcomers_get) << "newcomer " << i;
+      if (c.idle) {
+        EXPECT_TRUE(held[i]->ClosedWithin(2s)) << "holder " << i << " is the oldest";
+      }
+    }
+    if (c.idle) {
+      for (std::size_t i = kNewcomers; i < holders; ++i) {
+        EXPECT_TRUE(held[i]->Send(PluginRequest(kSearch)));
+        const std::optional<RawResponse> reply = held[i]->ReadResponse(3s);
+        ASSERT_TRUE(reply.has_value()) << "holder " << i << " was kept";
+        EXPECT_EQ(reply->status, 200);
+      }
+    }
+    for (const char* path : {"/healthz", "/metrics"}) {
+      RawClient admin(admin_port);
+      admin.Send(std::string("GET ") + path + " HTTP/1.1\r\nHost: h\r\n\r\n");
+      const std::optional<RawResponse> reply = admin.ReadResponse(3s);
+      ASSERT_TRUE(reply.has_value()) << path;
+      EXPECT_EQ(reply->status, 200) << path;
+    }
+    held.clear();
+    kill(child.pid, SIGTERM);
+    EXPECT_EQ(service_test::Wait(child), 0);
+    const std::string text = service_test::ReadFile(log);
+    EXPECT_EQ(service_test::Occurrences(text, "cannot accept"), 0u) << text;
+    if (!c.logged.empty()) {
+      EXPECT_NE(text.find(c.logged), std::string::npos) << text;
+    }
+  }
+}
 
 TEST_F(HostileProcessTest, OversizedBodiesCostBoundedMemory) {
   const service_test::Child child = Serve({"--threads", "2"});

@@ -12,12 +12,12 @@
 
 namespace service_test {
 
-namespace {
-
 std::string Executable() {
   const char* dir = std::getenv("MARLGATE_BIN_DIR");
   return std::string(dir != nullptr ? dir : ".") + "/marlgate-travel-service";
 }
+
+namespace {
 
 // Starts `program` with its standard error on `stderr_fd`.
 Child Start(const std::string& program, const std::vector<std::string>& arguments,
@@ -83,6 +83,16 @@ int ListeningPort(const Child& child) {
   const std::string prefix = "listening on 127.0.0.1:";
   if (banner.rfind(prefix, 0) != 0) return 0;
   return std::atoi(banner.c_str() + prefix.size());
+}
+
+std::pair<int, int> ListeningPorts(const Child& child) {
+  const std::string client = "listening on 127.0.0.1:";
+  const std::string admin = "admin listening on 127.0.0.1:";
+  // The two lines come in one write.
+  const std::string text = ReadOutput(child.stdout_fd, "\nadmin listening on ");
+  const std::size_t at = text.find(admin);
+  if (text.rfind(client, 0) != 0 || at == std::string::npos) return {0, 0};
+  return {std::atoi(text.c_str() + client.size()), std::atoi(text.c_str() + at + admin.size())};
 }
 
 int Wait(const Child& child, std::chrono::milliseconds limit) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace service_test {
@@ -36,6 +37,14 @@ std::string ReadOutput(int fd, const std::string& until = "",
 // The port of a started "serve" (from "listening on HOST:PORT"); 0 when it
 // did not say.
 int ListeningPort(const Child& child);
+
+// The ports of a started "serve" and of its admin listener (from the
+// lines "listening on ..." and "admin listening on ..."); zeros when it did
+// not say.
+std::pair<int, int> ListeningPorts(const Child& child);
+
+// The path of the marlgate-travel-service executable.
+std::string Executable();
 
 // The exit code; 128 + the signal when a signal ended it; -1 when it did not
 // end within `limit` (it is then killed).

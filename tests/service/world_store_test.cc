@@ -101,6 +101,35 @@ TEST_F(WorldStoreTest, SearchListsNamesStartingWithTheTextFirstAndCloseMatchesLa
   }
 }
 
+// With no room in the budget for more than one list, a search looks up its
+// shortest one and checks the other words on the names it lists: the same
+// names, found by fewer look-ups; close matches too, while their shortest
+// list fits ("sunken" is in one name).
+TEST_F(WorldStoreTest, WordsLeftOutOfTheQueryAreCheckedOnTheNamesListed) {
+  service::WorldStore store(Db());
+  service::SearchBudget budget = store.Budget();
+  budget.index_entries = 1;
+  store.SetBudget(budget);
+  struct Case {
+    std::string text;
+    std::vector<std::string> names;
+  };
+  const std::vector<Case> cases = {
+      {"ruin harrow", {"Far Harrow Ruin", "Old Harrow Ruins"}},
+      {"har mi", {"Harrowgate Mine"}},
+      {"harrow-FORD", {"Harrow Ford"}},
+      {"hook lantern \"inn\"", {"Hook & <Lantern> \"Inn\""}},
+      {"sunkn vault", {"Sunken Vault"}},
+      {"harrow zzz", {}},
+  };
+  for (const Case& c : cases) {
+    service::SearchCost cost;
+    EXPECT_EQ(store.Search(c.text, 50, &cost), c.names) << c.text;
+    EXPECT_LE(cost.index_queries, 1u) << c.text;
+    EXPECT_LE(cost.index_terms, 1u) << c.text;
+  }
+}
+
 TEST_F(WorldStoreTest, FindsPlacesByExactNameInAnyCase) {
   service::WorldStore store(Db());
   const std::optional<service::PlaceDetails> vault = store.FindPlace("SUNKEN vault");
