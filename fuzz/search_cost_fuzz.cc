@@ -20,12 +20,12 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
-#include "service/request_handler.h"
-#include "service/route_planner.h"
-#include "service/store_writer.h"
-#include "service/world_generator.h"
-#include "service/world_loader.h"
-#include "service/world_store.h"
+#include "service/answer/request_handler.h"
+#include "service/world/route_planner.h"
+#include "service/store/store_writer.h"
+#include "service/world/world_generator.h"
+#include "service/world/world_loader.h"
+#include "service/store/world_store.h"
 
 namespace {
 

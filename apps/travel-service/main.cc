@@ -18,19 +18,19 @@
 #include <iostream>
 #include <string>
 
-#include "service/current_world.h"
-#include "service/escaped_text.h"
-#include "service/request_log.h"
-#include "service/route_planner.h"
-#include "service/router.h"
-#include "service/service_metrics.h"
-#include "service/service_routes.h"
-#include "service/sqlite_regular_files.h"
-#include "service/store_writer.h"
-#include "service/travel_server.h"
-#include "service/world_generator.h"
-#include "service/world_loader.h"
-#include "service/world_reloader.h"
+#include "service/reload/current_world.h"
+#include "service/text/escaped_text.h"
+#include "service/ops/request_log.h"
+#include "service/world/route_planner.h"
+#include "service/http/router.h"
+#include "service/ops/service_metrics.h"
+#include "service/http/service_routes.h"
+#include "service/store/sqlite_regular_files.h"
+#include "service/store/store_writer.h"
+#include "service/http/travel_server.h"
+#include "service/world/world_generator.h"
+#include "service/world/world_loader.h"
+#include "service/reload/world_reloader.h"
 
 namespace {
 

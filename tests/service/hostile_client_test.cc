@@ -19,9 +19,9 @@
 #include <thread>
 #include <vector>
 
-#include "service/import_lock.h"
-#include "service/log_writer.h"
-#include "service/world_store.h"
+#include "service/world/import_lock.h"
+#include "service/ops/log_writer.h"
+#include "service/store/world_store.h"
 #include "tests/service/loopback_server.h"
 #include "tests/service/raw_client.h"
 #include "tests/service/service_process.h"
@@ -456,6 +456,10 @@ TEST_F(HostileProcessTest, AtTheCapRoomIsMadeOrTheNewcomerRefused) {
     ASSERT_NE(port, 0) << service_test::ReadFile(log);
     std::size_t holders = c.holders;
     if (holders == 0) {
+      // The log is written in batches, so the note may trail the ports.
+      service_test::WaitFor([&] {
+        return service_test::ReadFile(log).find(c.logged) != std::string::npos;
+      });
       const std::string text = service_test::ReadFile(log);
       const std::size_t at = text.find(c.logged);
       ASSERT_NE(at, std::string::npos) << text;

@@ -5,9 +5,9 @@
 
 #include <csignal>
 
-#include "service/route_planner.h"
-#include "service/service_routes.h"
-#include "service/store_writer.h"
+#include "service/world/route_planner.h"
+#include "service/http/service_routes.h"
+#include "service/store/store_writer.h"
 
 namespace service_test {
 

@@ -5,12 +5,12 @@
 #include <string>
 #include <thread>
 
-#include "service/request_handler.h"
-#include "service/request_log.h"
-#include "service/router.h"
-#include "service/server_options.h"
-#include "service/store_pool.h"
-#include "service/travel_server.h"
+#include "service/answer/request_handler.h"
+#include "service/ops/request_log.h"
+#include "service/http/router.h"
+#include "service/http/server_options.h"
+#include "service/store/store_pool.h"
+#include "service/http/travel_server.h"
 #include "tests/service/service_test_support.h"
 
 namespace service_test {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "service/route_planner.h"
-#include "service/route_text.h"
+#include "service/world/route_planner.h"
+#include "service/world/route_text.h"
 #include "tests/service/service_test_support.h"
 
 namespace {

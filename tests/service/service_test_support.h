@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "service/world.h"
+#include "service/world/world.h"
 
 namespace service_test {
 

@@ -8,15 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "service/csv.h"
-#include "service/form_decoder.h"
-#include "service/reply_writer.h"
-#include "service/edit_distance.h"
-#include "service/escaped_text.h"
-#include "service/search_query.h"
-#include "service/similar_words.h"
-#include "service/unicode_nfc.h"
-#include "service/utf8_text.h"
+#include "service/world/csv.h"
+#include "service/http/form_decoder.h"
+#include "service/answer/reply_writer.h"
+#include "service/search/edit_distance.h"
+#include "service/text/escaped_text.h"
+#include "service/search/search_query.h"
+#include "service/search/similar_words.h"
+#include "service/text/unicode_nfc.h"
+#include "service/text/utf8_text.h"
 #include "tests/service/service_test_support.h"
 
 namespace {

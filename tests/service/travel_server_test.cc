@@ -11,15 +11,15 @@
 #include <thread>
 #include <vector>
 
-#include "service/current_world.h"
-#include "service/request_handler.h"
-#include "service/service_metrics.h"
-#include "service/service_routes.h"
-#include "service/world_snapshot.h"
-#include "service/route_planner.h"
-#include "service/store_pool.h"
-#include "service/store_writer.h"
-#include "service/travel_server.h"
+#include "service/reload/current_world.h"
+#include "service/answer/request_handler.h"
+#include "service/ops/service_metrics.h"
+#include "service/http/service_routes.h"
+#include "service/reload/world_snapshot.h"
+#include "service/world/route_planner.h"
+#include "service/store/store_pool.h"
+#include "service/store/store_writer.h"
+#include "service/http/travel_server.h"
 #include "tests/service/loopback_server.h"
 #include "tests/service/service_test_support.h"
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "service/route_planner.h"
-#include "service/utf8_text.h"
-#include "service/world_loader.h"
+#include "service/world/route_planner.h"
+#include "service/text/utf8_text.h"
+#include "service/world/world_loader.h"
 #include "tests/service/service_test_support.h"
 
 namespace {

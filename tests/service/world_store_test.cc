@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "service/route_planner.h"
-#include "service/sqlite_handle.h"
-#include "service/store_writer.h"
-#include "service/world_store.h"
+#include "service/world/route_planner.h"
+#include "service/store/sqlite_handle.h"
+#include "service/store/store_writer.h"
+#include "service/store/world_store.h"
 #include "tests/service/service_test_support.h"
 
 namespace {

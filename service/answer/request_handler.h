@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "service/store/store_pool.h"
+
+namespace service {
+
+// What one request came to: the reply document and what the log records.
+struct HandledRequest {
+  // 200 for every request that could be read, errors the player made
+  // included, because the plug-in shows only replies with status 200; 500
+  // when the database failed.
+  int status = 200;
+  std::string reply;   // the XML reply document
+  std::string kind;    // the reply's root tag: search, get, more or error
+  std::string action;  // travel_action as sent ("" when absent)
+  std::string value;   // Value as sent ("" when absent)
+};
+
+// Answers the plug-in's requests, independent of HTTP: takes the form body
+// exactly as posted ("&travel_action=search&Value=holt&currentcharacter=...")
+// and returns the reply. Thread-safe; each call leases one store connection.
+class RequestHandler {
+ public:
+  // At most `result_limit` names in a search reply.
+  RequestHandler(StorePool& stores, std::size_t result_limit);
+
+  // Never throws.
+  HandledRequest Handle(std::string_view body) const noexcept;
+
+  // More search words than this are refused: each one costs an index scan.
+  // Words are counted as the name index splits them (WorldStore::SearchWords).
+  static constexpr std::size_t kMaxSearchWords = 8;
+
+ private:
+  void Answer(std::string_view action, std::string_view value, HandledRequest& handled) const;
+
+  StorePool& stores_;
+  std::size_t result_limit_;
+};
+
+}  // namespace service
