@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <typeinfo>
 #include <utility>
 
 #include "platform/error.h"
@@ -12,6 +13,12 @@ namespace platform {
 class Unknown {
  public:
   virtual ~Unknown() = default;
+
+  // An object that plays `role` for this one when this one does not play
+  // it itself (Ref::As asks): an adapter that asks a COM object for the
+  // interface of a role only once that role is wanted. Null (the default)
+  // when there is none. May raise.
+  virtual std::shared_ptr<Unknown> ObjectInRole(const std::type_info& /*role*/) { return nullptr; }
 };
 
 // A counted reference. Using an empty one raises kErrEmptyReference, so a
@@ -40,12 +47,14 @@ class Ref {
   T* get() const { return p_.get(); }
   const std::shared_ptr<T>& shared() const { return p_; }
 
-  // The same object in another role. Raises on an empty reference or when
-  // the object does not play that role.
+  // The same object in another role (or the object that plays the role for
+  // it: Unknown::ObjectInRole). Raises on an empty reference or when the
+  // object does not play that role.
   template <class U>
   Ref<U> As() const {
     if (!p_) Raise(kErrEmptyReference);
     auto cast = std::dynamic_pointer_cast<U>(p_);
+    if (!cast) cast = std::dynamic_pointer_cast<U>(p_->ObjectInRole(typeid(U)));
     if (!cast) Raise(kErrTypeMismatch);
     return Ref<U>(std::move(cast));
   }

@@ -10,7 +10,11 @@
 # case of both reference hosts through the Windows host (once as it is, once
 # with MSXML 4.0 disabled so that 6.0 serves), a VBScript client of
 # httpHandler under Wine's cscript, and unregistration leaving no key behind.
-# Installs what is missing (mingw-w64, Wine, ...) with apt-get.
+# The unit tests and the end-to-end cases run under Wine's heap check, with
+# the system's string cache off (OANOCACHE=1), so that a string or block
+# freed twice or written past its end shows: any heap warning of Wine's in
+# a run fails it. Installs what is missing (mingw-w64, Wine, ...) with
+# apt-get.
 #
 # Usage: scripts/test-windows.sh
 # Environment: MARLGATE_SKIP_WINDOWS=1 skips all of it on a developer's
@@ -84,14 +88,30 @@ check() {
   fi
 }
 
+# Wine's heap check: free and tail checking of every heap, and its warnings
+# (and errors) on standard error; nothing else of Wine's debugging output.
+heap_check=(env OANOCACHE=1 WINEDEBUG=-all,err+heap,warn+heap)
+
 # gtest NAME COMMAND...: runs a GoogleTest program and counts its tests; a
-# program that ends without its summary (a crash) counts as one failure.
+# program that ends without its summary (a crash) counts as one failure, and
+# so does a run with heap warnings of Wine's, in the program's output or in
+# what the programs it runs under Wine wrote to standard error (the e2e
+# driver's harness appends that to $MARLGATE_WINE_STDERR_LOG).
 gtest() {
   local name=$1
   shift
   local log=$logs/$name.log
+  local wine_stderr=$logs/$name.wine-stderr.log
   local status=0
-  "$@" 2>&1 | tr -d '\r' >"$log" || status=$?
+  : >"$wine_stderr"
+  MARLGATE_WINE_STDERR_LOG=$wine_stderr "$@" 2>&1 | tr -d '\r' >"$log" || status=$?
+  local heap
+  heap=$(cat "$log" "$wine_stderr" | grep -c -E ':(warn|err):heap:' || true)
+  if [ "$heap" -gt 0 ]; then
+    failed=$((failed + 1))
+    echo "FAILED  $name: $heap heap warnings of Wine's (logs: $log, $wine_stderr)"
+    cat "$log" "$wine_stderr" | grep -E ':(warn|err):heap:' | sort | uniq -c | sort -rn | head -10
+  fi
   local p f s
   p=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\.$/\1/p' "$log" | tail -1)
   f=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\?, listed below:$/\1/p' "$log" | tail -1)
@@ -207,12 +227,12 @@ unregistered() {
 # The VBScript client: late-bound through IDispatch, by ProgID, as a script
 # host uses the plug-in's httpHandler (tests/windows/script/).
 check regsvr32 registered
-gtest windows_platform_test wine "$build/bin/windows_platform_test.exe"
-gtest windows_component_test env MARLGATE_I686_DLL="$(winpath "$build32/bin/marlgate_travels.dll")" \
+gtest windows_platform_test "${heap_check[@]}" wine "$build/bin/windows_platform_test.exe"
+gtest windows_component_test "${heap_check[@]}" MARLGATE_I686_DLL="$(winpath "$build32/bin/marlgate_travels.dll")" \
   MARLGATE_HOST_CONTRACT_TLB="$(winpath "$build/idl/marlgate_host.tlb")" \
   wine "$build/bin/windows_component_test.exe"
-gtest windows_host_contract_test wine "$build/bin/windows_host_contract_test.exe"
-e2e=(env MARLGATE_WINDOWS_BIN_DIR="$build/bin" "$build/e2e-driver/windows_e2e_test")
+gtest windows_host_contract_test "${heap_check[@]}" wine "$build/bin/windows_host_contract_test.exe"
+e2e=("${heap_check[@]}" MARLGATE_WINDOWS_BIN_DIR="$build/bin" "$build/e2e-driver/windows_e2e_test")
 gtest windows_e2e_test env MARLGATE_INSTALLER="$build/packages/Marlgate_Travels-$version-x64-setup.exe" \
   MARLGATE_UPGRADE_INSTALLER="$build/packages/upgrade-x64-setup.exe" "${e2e[@]}"
 # A fresh Windows has MSXML 3.0 and 6.0 only: the same cases with 4.0's

@@ -4,8 +4,9 @@
 // Nothing that calls into another component runs inside DllMain, under the
 // loader lock: the plug-in's per-thread state (host objects, the scripting
 // runtime's log stream) is let go of by DllCanUnloadNow, on the thread that
-// asks, when it answers yes. What another thread still holds at the unload
-// is leaked rather than released under the lock.
+// asks, when it answers yes (and only then: until the library goes, the
+// state lives on). What another thread still holds at the unload is leaked
+// rather than released under the lock.
 
 #include <windows.h>
 #include <objbase.h>
@@ -24,7 +25,7 @@ using component::windows::HttpHandlerObject;
 using component::windows::MainObject;
 using platform::windows::ClassFactory;
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) Hub::LeakPluginStatesAtUnload();
   return TRUE;
 }
@@ -49,15 +50,21 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
   return hr;
 }
 
-// Yes only when nothing of the library is alive. When nothing outside holds
-// it (no object, class factory, enumerator or server lock: only the sinks
-// through which the plug-in's state still listens to the host), the calling
-// thread's plug-in state goes first (its subscriptions end, its error log
-// closes, its message loop is shut down), and the answer is yes when that
-// left nothing: a sink the host or MSXML still holds would be called after
-// the unload.
+// Yes only when nothing of the library is alive. Whatever would keep it
+// answers no at once, the calling thread's plug-in state untouched (the
+// character's name, the open error log): an object, class factory,
+// enumerator or server lock held from outside; a callback object that
+// another component keeps (a retired request's, which MSXML calls when its
+// exchange ends); the message loop of another thread, whose window would
+// call the library's code. Only the sinks through which the state still
+// listens to the host may be left, and the state is what holds them: it
+// goes (its subscriptions end, its error log closes), with the thread's
+// message loop, and the answer is yes when that left nothing. (A host that
+// keeps a sink after it was unadvised makes it no, the state gone.)
 STDAPI DllCanUnloadNow() {
-  if (platform::windows::ModuleInUse()) return S_FALSE;
+  using namespace platform::windows;
+  if (ModuleInUse() || ModuleCallbacksAlive()) return S_FALSE;
+  if (ModuleLoopWindows() > (ThisThreadHasLoopWindow() ? 1 : 0)) return S_FALSE;
   try {
     Hub::DropThisThreadPluginState();
     if (!component::CanUnload()) return S_FALSE;
@@ -67,7 +74,7 @@ STDAPI DllCanUnloadNow() {
   } catch (...) {
     return S_FALSE;
   }
-  return component::CanUnload() ? S_OK : S_FALSE;
+  return component::CanUnload() && ModuleLoopWindows() == 0 ? S_OK : S_FALSE;
 }
 
 // For the whole machine, as an administrator registers a server.
@@ -84,7 +91,11 @@ STDAPI DllUnregisterServer() {
 // that registration. "machine" or no command line is DllRegisterServer's.
 STDAPI DllInstall(BOOL install, PCWSTR command_line) {
   component::windows::Scope scope;
-  if (!component::windows::ParseScope(command_line, &scope)) return E_INVALIDARG;
+  try {
+    if (!component::windows::ParseScope(command_line, &scope)) return E_INVALIDARG;
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
   return install ? component::windows::RegisterServer(scope)
                  : component::windows::UnregisterServer(scope);
 }

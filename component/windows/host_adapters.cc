@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <typeinfo>
 #include <utility>
 
 #include "hostapi/controls.h"
@@ -26,6 +27,8 @@ using platform::windows::SinkConnection;
 constexpr DISPID kDispIdAccepted = 1;
 constexpr DISPID kDispIdChange = 1;
 constexpr DISPID kDispIdLogin = 1;
+
+using platform::windows::CallAutomation;
 
 void Check(HRESULT hr, const wchar_t* what) {
   if (FAILED(hr)) platform::windows::RaiseAutomationFailure(hr, what);
@@ -61,22 +64,12 @@ class HostEvents {
   SinkConnection connection_;
 };
 
-// A control of a kind the plug-in does not bind: it plays no role, so
-// asking it for one fails with kErrTypeMismatch, as on Linux.
-class OtherControl final : public hostapi::Control {
- public:
-  explicit OtherControl(ComPtr<IDispatch> object) : object_(std::move(object)) {}
-
- private:
-  ComPtr<IDispatch> object_;
-};
-
 class TextBoxAdapter final : public hostapi::TextBox {
  public:
   explicit TextBoxAdapter(ComPtr<IHostTextBox> box) : box_(std::move(box)) {}
   std::wstring Text() override {
     Bstr text;
-    Check(box_->get_Text(text.Receive()), L"Reading a text box");
+    CallAutomation(box_.get(), &IHostTextBox::get_Text, L"Reading a text box", text.Receive());
     return text.str();
   }
 
@@ -104,12 +97,12 @@ class LabelAdapter final : public hostapi::Label {
   explicit LabelAdapter(ComPtr<IHostLabel> label) : label_(std::move(label)) {}
   std::wstring Text() override {
     Bstr text;
-    Check(label_->get_Text(text.Receive()), L"Reading a label");
+    CallAutomation(label_.get(), &IHostLabel::get_Text, L"Reading a label", text.Receive());
     return text.str();
   }
   void SetText(const std::wstring& text) override {
     Bstr value(text);
-    Check(label_->put_Text(value.get()), L"Setting a label");
+    CallAutomation(label_.get(), &IHostLabel::put_Text, L"Setting a label", value.get());
   }
 
  private:
@@ -121,7 +114,7 @@ class CheckBoxAdapter final : public hostapi::CheckBox {
   explicit CheckBoxAdapter(ComPtr<IHostCheckBox> box) : box_(std::move(box)) {}
   bool Checked() override {
     VARIANT_BOOL checked = VARIANT_FALSE;
-    Check(box_->get_Checked(&checked), L"Reading a check box");
+    CallAutomation(box_.get(), &IHostCheckBox::get_Checked, L"Reading a check box", &checked);
     return checked != VARIANT_FALSE;
   }
 
@@ -171,16 +164,22 @@ class ListAdapter final : public hostapi::List {
           return S_OK;
         }) {}
 
-  void Clear() override { Check(list_->Clear(), L"Clearing a list"); }
-  void InsertRow(int32_t row) override { Check(list_->InsertRow(row), L"Inserting a list row"); }
-  void DeleteRow(int32_t row) override { Check(list_->DeleteRow(row), L"Deleting a list row"); }
+  void Clear() override { CallAutomation(list_.get(), &IHostList::Clear, L"Clearing a list"); }
+  void InsertRow(int32_t row) override {
+    CallAutomation(list_.get(), &IHostList::InsertRow, L"Inserting a list row", row);
+  }
+  void DeleteRow(int32_t row) override {
+    CallAutomation(list_.get(), &IHostList::DeleteRow, L"Deleting a list row", row);
+  }
   void SetCell(int32_t column, int32_t row, int32_t sub_value, const platform::Variant& value) override {
     ScopedVariant cell = ToVariant(value);
-    Check(list_->SetCell(column, row, sub_value, *cell), L"Setting a list cell");
+    CallAutomation(list_.get(), &IHostList::SetCell, L"Setting a list cell", column, row, sub_value,
+                   *cell);
   }
   platform::Variant Cell(int32_t column, int32_t row, int32_t sub_value) override {
     ScopedVariant cell;
-    Check(list_->GetCell(column, row, sub_value, cell.Receive()), L"Reading a list cell");
+    CallAutomation(list_.get(), &IHostList::GetCell, L"Reading a list cell", column, row, sub_value,
+                   cell.Receive());
     return FromVariant(*cell);
   }
 
@@ -189,26 +188,38 @@ class ListAdapter final : public hostapi::List {
   HostEvents events_;
 };
 
-// The control in the role of its kind. A host control answers the
-// interface of its one kind.
+// A control as FindControl hands it out: asked for the interface of a role
+// only when the plug-in wants the control in that role (Ref::As), so that a
+// control that also answers the interface of another kind (a check box
+// offering IHostLabel for its caption) is still what the plug-in expects.
+// A role it does not answer fails with kErrTypeMismatch, as on Linux.
+class ControlAdapter final : public hostapi::Control {
+ public:
+  explicit ControlAdapter(ComPtr<IDispatch> control) : control_(std::move(control)) {}
+
+  std::shared_ptr<platform::Unknown> ObjectInRole(const std::type_info& role) override {
+    if (role == typeid(hostapi::TextBox)) return Make<TextBoxAdapter, IHostTextBox>();
+    if (role == typeid(hostapi::Button)) return Make<ButtonAdapter, IHostButton>();
+    if (role == typeid(hostapi::List)) return Make<ListAdapter, IHostList>();
+    if (role == typeid(hostapi::Label)) return Make<LabelAdapter, IHostLabel>();
+    if (role == typeid(hostapi::CheckBox)) return Make<CheckBoxAdapter, IHostCheckBox>();
+    return nullptr;
+  }
+
+ private:
+  template <class Adapter, class I>
+  std::shared_ptr<platform::Unknown> Make() {
+    auto object = control_.Query<I>(__uuidof(I));
+    if (!object) return nullptr;
+    return std::make_shared<Adapter>(std::move(object));
+  }
+
+  ComPtr<IDispatch> control_;
+};
+
 Ref<hostapi::Control> AdaptControl(ComPtr<IDispatch> control) {
   if (!control) return Ref<hostapi::Control>();
-  if (auto box = control.Query<IHostTextBox>(IID_IHostTextBox)) {
-    return Ref<hostapi::Control>(std::make_shared<TextBoxAdapter>(std::move(box)));
-  }
-  if (auto button = control.Query<IHostButton>(IID_IHostButton)) {
-    return Ref<hostapi::Control>(std::make_shared<ButtonAdapter>(std::move(button)));
-  }
-  if (auto list = control.Query<IHostList>(IID_IHostList)) {
-    return Ref<hostapi::Control>(std::make_shared<ListAdapter>(std::move(list)));
-  }
-  if (auto label = control.Query<IHostLabel>(IID_IHostLabel)) {
-    return Ref<hostapi::Control>(std::make_shared<LabelAdapter>(std::move(label)));
-  }
-  if (auto box = control.Query<IHostCheckBox>(IID_IHostCheckBox)) {
-    return Ref<hostapi::Control>(std::make_shared<CheckBoxAdapter>(std::move(box)));
-  }
-  return Ref<hostapi::Control>(std::make_shared<OtherControl>(std::move(control)));
+  return Ref<hostapi::Control>(std::make_shared<ControlAdapter>(std::move(control)));
 }
 
 class PanelAdapter final : public hostapi::Panel {
@@ -217,7 +228,8 @@ class PanelAdapter final : public hostapi::Panel {
   Ref<hostapi::Control> FindControl(const std::wstring& name) override {
     Bstr bstr_name(name);
     ComPtr<IDispatch> control;
-    Check(panel_->FindControl(bstr_name.get(), control.Receive()), L"Finding a control");
+    CallAutomation(panel_.get(), &IHostPanel::FindControl, L"Finding a control", bstr_name.get(),
+                   control.Receive());
     return AdaptControl(std::move(control));
   }
 
@@ -231,7 +243,8 @@ class ViewFactoryAdapter final : public hostapi::ViewFactory {
   Ref<hostapi::Panel> CreatePanel(const std::wstring& view_text) override {
     Bstr text(view_text);
     ComPtr<IHostPanel> panel;
-    Check(factory_->CreatePanel(text.get(), panel.Receive()), L"Creating the panel");
+    CallAutomation(factory_.get(), &IHostViewFactory::CreatePanel, L"Creating the panel", text.get(),
+                   panel.Receive());
     if (!panel) return Ref<hostapi::Panel>();
     return Ref<hostapi::Panel>(std::make_shared<PanelAdapter>(std::move(panel)));
   }
@@ -245,11 +258,13 @@ class ChatServicesAdapter final : public hostapi::ChatServices {
   explicit ChatServicesAdapter(ComPtr<IHostChatServices> chat) : chat_(std::move(chat)) {}
   void WriteToChat(const std::wstring& line, int32_t colour, int32_t window) override {
     Bstr text(line);
-    Check(chat_->WriteToChat(text.get(), colour, window), L"Writing to chat");
+    CallAutomation(chat_.get(), &IHostChatServices::WriteToChat, L"Writing to chat", text.get(), colour,
+                   window);
   }
   void ParseChatCommand(const std::wstring& line) override {
     Bstr text(line);
-    Check(chat_->ParseChatCommand(text.get()), L"Passing a chat command");
+    CallAutomation(chat_.get(), &IHostChatServices::ParseChatCommand, L"Passing a chat command",
+                   text.get());
   }
 
  private:
@@ -268,7 +283,8 @@ class CharacterStatsAdapter final : public hostapi::CharacterStats {
                 }) {}
   std::wstring Name() override {
     Bstr name;
-    Check(stats_->get_Name(name.Receive()), L"Reading the character's name");
+    CallAutomation(stats_.get(), &IHostCharacterStats::get_Name, L"Reading the character's name",
+                   name.Receive());
     return name.str();
   }
 
@@ -293,7 +309,8 @@ class SiteAdapter final : public hostapi::Site {
   Ref<platform::Unknown> LookupObject(const std::wstring& path) override {
     Bstr bstr_path(path);
     ComPtr<IDispatch> object;
-    Check(site_->LookupObject(bstr_path.get(), object.Receive()), L"Looking up a host object");
+    CallAutomation(site_.get(), &IHostSite::LookupObject, L"Looking up a host object", bstr_path.get(),
+                   object.Receive());
     if (!object) return Ref<platform::Unknown>();
     if (auto stats = object.Query<IHostCharacterStats>(IID_IHostCharacterStats)) {
       return Ref<platform::Unknown>(std::make_shared<CharacterStatsAdapter>(std::move(stats)));
@@ -303,14 +320,15 @@ class SiteAdapter final : public hostapi::Site {
 
   Ref<hostapi::ViewFactory> GetViewFactory() override {
     ComPtr<IHostViewFactory> factory;
-    Check(site_->GetViewFactory(factory.Receive()), L"Getting the view factory");
+    CallAutomation(site_.get(), &IHostSite::GetViewFactory, L"Getting the view factory", factory.Receive());
     if (!factory) return Ref<hostapi::ViewFactory>();
     return Ref<hostapi::ViewFactory>(std::make_shared<ViewFactoryAdapter>(std::move(factory)));
   }
 
   Ref<hostapi::ChatServices> GetChatServices() override {
     ComPtr<IHostChatServices> chat;
-    Check(site_->GetChatServices(chat.Receive()), L"Getting the chat services");
+    CallAutomation(site_.get(), &IHostSite::GetChatServices, L"Getting the chat services",
+                   chat.Receive());
     if (!chat) return Ref<hostapi::ChatServices>();
     return Ref<hostapi::ChatServices>(std::make_shared<ChatServicesAdapter>(std::move(chat)));
   }

@@ -87,7 +87,8 @@ HRESULT STDMETHODCALLTYPE HttpHandlerObject::Invoke(DISPID member, REFIID iid, L
                                                     EXCEPINFO* exception, UINT* bad_argument) {
   if (iid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
   if (member == kDispIdPostRequest && (flags & DISPATCH_METHOD) != 0) {
-    return InvokePostRequest(params, bad_argument);
+    if (result != nullptr) ::VariantInit(result);  // a Sub: nothing comes back
+    return InvokePostRequest(params, exception, bad_argument);
   }
   return DualDispatch::Invoke(member, iid, locale, flags, params, result, exception, bad_argument);
 }
@@ -135,12 +136,25 @@ HRESULT STDMETHODCALLTYPE HttpHandlerObject::PostRequest(BSTR* URL, BSTR* Mode, 
 // PostRequest by name: its arguments are read here rather than by the type
 // information, whose Wine form hands an omitted by-reference msTimeOut over
 // as a long of 0 instead of its declared default (so the request would time
-// out at once). Positional and named arguments are taken as the type library
-// declares them; an omitted msTimeOut is 240000.
-HRESULT HttpHandlerObject::InvokePostRequest(DISPPARAMS* params, UINT* bad_argument) {
+// out at once). Positional arguments come last first, named ones by their
+// parameter's place (URL 0, Mode 1, ArgsArr 2, msTimeOut 3); either may be
+// passed by reference. As automation answers a script:
+// - URL or Mode left out: DISP_E_BADPARAMCOUNT when too few arguments came
+//   (error 450), DISP_E_PARAMNOTOPTIONAL when an omitted one stands in its
+//   place or other arguments were named (449), with *bad_argument at the
+//   omitted one where there is one;
+// - a value that does not convert: DISP_E_TYPEMISMATCH at its place;
+// - msTimeOut left out, omitted, Empty (JScript's undefined) or Null: the
+//   default, 240000;
+// - a failure of the call itself: DISP_E_EXCEPTION, its EXCEPINFO filled
+//   from the error information the call set.
+HRESULT HttpHandlerObject::InvokePostRequest(DISPPARAMS* params, EXCEPINFO* exception,
+                                             UINT* bad_argument) {
   constexpr UINT kParameters = 4;  // URL, Mode, ArgsArr, msTimeOut
   if (params == nullptr) return E_INVALIDARG;
   if (params->cArgs > kParameters || params->cNamedArgs > params->cArgs) return DISP_E_BADPARAMCOUNT;
+  if (params->cArgs > 0 && params->rgvarg == nullptr) return E_INVALIDARG;
+  if (params->cNamedArgs > 0 && params->rgdispidNamedArgs == nullptr) return E_INVALIDARG;
   const VARIANT* arguments[kParameters] = {};
   UINT slot_of[kParameters] = {};  // each argument's place in rgvarg
   const UINT positional = params->cArgs - params->cNamedArgs;
@@ -157,33 +171,62 @@ HRESULT HttpHandlerObject::InvokePostRequest(DISPPARAMS* params, UINT* bad_argum
     slot_of[id] = n;
     arguments[id] = &params->rgvarg[n];
   }
-  auto omitted = [&](UINT i) {
-    if (arguments[i] == nullptr) return true;
+  // The value an argument stands for, through any VARIANT it refers to.
+  auto value_of = [&](UINT i) {
     const VARIANT* v = arguments[i];
-    if (v->vt == (VT_VARIANT | VT_BYREF)) v = v->pvarVal;
-    return v->vt == VT_ERROR && v->scode == DISP_E_PARAMNOTFOUND;
+    while (v != nullptr && v->vt == (VT_VARIANT | VT_BYREF)) v = v->pvarVal;
+    return v;
+  };
+  auto omitted = [&](UINT i) {
+    const VARIANT* v = value_of(i);
+    if (v == nullptr) return true;
+    const SCODE code = v->vt == VT_ERROR ? v->scode
+                       : v->vt == (VT_ERROR | VT_BYREF) && v->pscode != nullptr ? *v->pscode
+                                                                                 : S_OK;
+    return (v->vt & ~VT_BYREF) == VT_ERROR && code == DISP_E_PARAMNOTFOUND;
+  };
+  // Converts argument i to `type`; false (and *bad_argument set) when it
+  // does not convert.
+  auto convert = [&](UINT i, VARTYPE type, ScopedVariant& out) {
+    ScopedVariant value;
+    if (FAILED(::VariantCopyInd(value.Receive(), const_cast<VARIANT*>(value_of(i)))) ||
+        FAILED(::VariantChangeType(out.Receive(), value.get(), 0, type))) {
+      if (bad_argument != nullptr) *bad_argument = slot_of[i];
+      return false;
+    }
+    return true;
   };
   ScopedVariant texts[2];
   for (UINT i = 0; i < 2; ++i) {
-    if (omitted(i)) return DISP_E_PARAMNOTFOUND;
-    if (FAILED(::VariantChangeType(texts[i].Receive(), const_cast<VARIANT*>(arguments[i]), 0, VT_BSTR))) {
-      if (bad_argument != nullptr) *bad_argument = slot_of[i];
-      return DISP_E_TYPEMISMATCH;
+    if (arguments[i] == nullptr) {
+      return params->cNamedArgs == 0 ? DISP_E_BADPARAMCOUNT : DISP_E_PARAMNOTOPTIONAL;
     }
+    if (omitted(i)) {
+      if (bad_argument != nullptr) *bad_argument = slot_of[i];
+      return DISP_E_PARAMNOTOPTIONAL;
+    }
+    if (!convert(i, VT_BSTR, texts[i])) return DISP_E_TYPEMISMATCH;
   }
   LONG time_out = httpHandler::kDefaultTimeOutMs;
-  if (!omitted(3)) {
+  if (!omitted(3) && value_of(3)->vt != VT_EMPTY && value_of(3)->vt != VT_NULL) {
     ScopedVariant number;
-    if (FAILED(::VariantChangeType(number.Receive(), const_cast<VARIANT*>(arguments[3]), 0, VT_I4))) {
-      if (bad_argument != nullptr) *bad_argument = slot_of[3];
-      return DISP_E_TYPEMISMATCH;
-    }
+    if (!convert(3, VT_I4, number)) return DISP_E_TYPEMISMATCH;
     time_out = number->lVal;
   }
   BSTR url = texts[0]->bstrVal;
   BSTR mode = texts[1]->bstrVal;
-  return PostRequest(&url, &mode, omitted(2) ? nullptr : const_cast<VARIANT*>(arguments[2]),
-                     &time_out);
+  platform::windows::ClearErrorInfo();
+  const HRESULT hr = PostRequest(&url, &mode, omitted(2) ? nullptr : const_cast<VARIANT*>(arguments[2]),
+                                 &time_out);
+  if (SUCCEEDED(hr) || exception == nullptr) return hr;
+  *exception = EXCEPINFO{};
+  exception->scode = hr;
+  ComPtr<IErrorInfo> info;
+  if (::GetErrorInfo(0, info.Receive()) == S_OK && info) {
+    info->GetSource(&exception->bstrSource);
+    info->GetDescription(&exception->bstrDescription);
+  }
+  return DISP_E_EXCEPTION;
 }
 
 HRESULT STDMETHODCALLTYPE HttpHandlerObject::ReadyStateChange() {

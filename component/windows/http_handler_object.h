@@ -66,7 +66,7 @@ class HttpHandlerObject final
   ~HttpHandlerObject() override;
 
   // PostRequest called by name, its arguments taken here (see the .cc).
-  HRESULT InvokePostRequest(DISPPARAMS* params, UINT* bad_argument);
+  HRESULT InvokePostRequest(DISPPARAMS* params, EXCEPINFO* exception, UINT* bad_argument);
   void FireServerMessage(platform::Ref<platform::XmlDocument>& document);
   void FireFailMessage(std::wstring& text);
 

@@ -127,13 +127,17 @@ HRESULT UnregisterTypeLibrary(Scope scope) {
 
 }  // namespace
 
+// Compared in place, ignoring letter case: nothing is allocated, so nothing
+// can fail on the way.
 bool ParseScope(const wchar_t* command_line, Scope* scope) {
-  const std::wstring text = command_line == nullptr ? std::wstring() : Lower(command_line);
-  if (text.empty() || text == L"machine") {
+  auto is = [&](const wchar_t* word) {
+    return ::CompareStringOrdinal(command_line, -1, word, -1, TRUE) == CSTR_EQUAL;
+  };
+  if (command_line == nullptr || *command_line == L'\0' || is(L"machine")) {
     *scope = Scope::kMachine;
     return true;
   }
-  if (text == L"user") {
+  if (is(L"user")) {
     *scope = Scope::kUser;
     return true;
   }

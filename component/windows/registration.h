@@ -34,7 +34,7 @@ HRESULT RegisterServer(Scope scope);
 HRESULT UnregisterServer(Scope scope);
 
 // DllInstall's command line: "user" or "machine" (either letter case), or
-// empty or null for the machine. False for anything else.
+// empty or null for the machine. False for anything else. Never raises.
 bool ParseScope(const wchar_t* command_line, Scope* scope);
 
 }  // namespace component::windows

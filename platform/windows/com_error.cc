@@ -35,40 +35,48 @@ std::wstring SystemMessage(HRESULT hr) {
 
 }  // namespace
 
-std::wstring HResultDescription(HRESULT hr) {
-  // Error information belongs to the last failing call on this thread that
-  // set any; GetErrorInfo hands it out once and clears it.
+namespace {
+
+// The description of the thread's error information when `object` says it
+// sets some for `iid`; empty otherwise. Takes the information either way.
+std::wstring ErrorInfoText(IUnknown* object, REFIID iid) {
   ComPtr<IErrorInfo> info;
-  if (::GetErrorInfo(0, info.Receive()) == S_OK && info) {
-    Bstr description;
-    if (SUCCEEDED(info->GetDescription(description.Receive()))) {
-      std::wstring text = OneLine(description.str());
-      if (!text.empty()) return text;
-    }
+  if (::GetErrorInfo(0, info.Receive()) != S_OK || !info || object == nullptr) return {};
+  ComPtr<ISupportErrorInfo> support;
+  if (FAILED(object->QueryInterface(IID_ISupportErrorInfo, support.ReceiveVoid())) || !support ||
+      support->InterfaceSupportsErrorInfo(iid) != S_OK) {
+    return {};
   }
+  Bstr description;
+  if (FAILED(info->GetDescription(description.Receive()))) return {};
+  return OneLine(description.str());
+}
+
+}  // namespace
+
+void ClearErrorInfo() { ::SetErrorInfo(0, nullptr); }
+
+std::wstring HResultDescription(HRESULT hr, IUnknown* object, REFIID iid) {
+  std::wstring text = ErrorInfoText(object, iid);
+  if (!text.empty()) return text;
   return SystemMessage(hr);
 }
 
-void RaiseHResult(HRESULT hr, const std::wstring& what) {
-  std::wstring description = HResultDescription(hr);
+void RaiseHResult(HRESULT hr, const std::wstring& what, IUnknown* object, REFIID iid) {
+  std::wstring description = HResultDescription(hr, object, iid);
   if (description.empty()) description = what + L" failed";
   throw Error(static_cast<int32_t>(hr), description);
 }
 
-void RaiseAutomationFailure(HRESULT hr, const std::wstring& what) {
+void RaiseAutomationFailure(HRESULT hr, const std::wstring& what, IUnknown* object, REFIID iid) {
   if (HRESULT_SEVERITY(hr) == SEVERITY_ERROR && HRESULT_FACILITY(hr) == FACILITY_CONTROL) {
     const int32_t number = HRESULT_CODE(hr);
-    std::wstring description;
-    ComPtr<IErrorInfo> info;
-    if (::GetErrorInfo(0, info.Receive()) == S_OK && info) {
-      Bstr text;
-      if (SUCCEEDED(info->GetDescription(text.Receive()))) description = OneLine(text.str());
-    }
+    std::wstring description = ErrorInfoText(object, iid);
     if (description.empty()) description = StandardDescription(number);
     if (description.empty()) description = what + L" failed";
     throw Error(number, description);
   }
-  RaiseHResult(hr, what);
+  RaiseHResult(hr, what, object, iid);
 }
 
 namespace {

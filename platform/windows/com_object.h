@@ -44,7 +44,8 @@ struct ComInterfaceOf<T, std::void_t<typename T::ComInterface>> {
 // creator's (create it with `new`); the last Release deletes it.
 // QueryInterface answers IUnknown (as the first interface), each listed
 // interface by its IID, IDispatch when a listed interface derives from it
-// (the first such), and whatever QueryOther answers.
+// (the first such), and whatever QueryOther answers; for anything else it
+// answers E_NOINTERFACE with *out set to null.
 //
 // The module's object count is the first thing the object gets and the
 // last it lets go, so DllCanUnloadNow cannot say yes while any of the
@@ -69,7 +70,13 @@ class ComObject : private ModuleObjectCount, public First, public Rest... {
   ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
   ULONG STDMETHODCALLTYPE Release() override {
     const ULONG left = --references_;
-    if (left == 0) delete this;
+    if (left == 0) {
+      // Held high while the object is destroyed: a member's destructor that
+      // calls back into it (a sink that unadvises from its own destructor)
+      // takes the count up and down again without a second delete.
+      references_ = kDestroying;
+      delete this;
+    }
     return left;
   }
 
@@ -112,6 +119,7 @@ class ComObject : private ModuleObjectCount, public First, public Rest... {
     return found;
   }
 
+  static constexpr ULONG kDestroying = 0x40000000;
   std::atomic<ULONG> references_{1};
 };
 

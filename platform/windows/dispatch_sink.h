@@ -24,14 +24,21 @@ namespace platform::windows {
 // crosses into the caller. While the handler runs, the module's message
 // loop is busy (MessageLoop::BusyScope). After Detach the handler is gone
 // and Invoke does nothing, so the sink's owner may go before the sink does.
-// It counts as one of the module's sinks (module_objects.h).
+// It counts as one of the module's sinks (module_objects.h); made without
+// an event interface it is a callback object, which counts as one of those
+// too.
 class DispatchSink final : public ComObject<IDispatch> {
  public:
   using Handler = std::function<HRESULT(DISPID member, DISPPARAMS* params)>;
 
-  DispatchSink(const IID& events, Handler handler) : events_(events), handler_(std::move(handler)) {
+  // An event sink, advised by its owner on a connection point of `events`.
+  DispatchSink(const IID& events, Handler handler)
+      : events_(events), handler_(std::move(handler)), callback_(events == IID_NULL) {
     AddModuleSink();
+    if (callback_) AddModuleCallback();
   }
+  // A callback object handed to another component, which calls it by
+  // dispatch id and keeps it as long as it likes.
   explicit DispatchSink(Handler handler) : DispatchSink(IID_NULL, std::move(handler)) {}
 
   void Detach() { handler_ = nullptr; }
@@ -65,7 +72,10 @@ class DispatchSink final : public ComObject<IDispatch> {
   }
 
  protected:
-  ~DispatchSink() override { ReleaseModuleSink(); }
+  ~DispatchSink() override {
+    if (callback_) ReleaseModuleCallback();
+    ReleaseModuleSink();
+  }
 
   void* QueryOther(REFIID iid) override {
     if (iid != IID_NULL && iid == events_) return static_cast<IDispatch*>(this);
@@ -75,6 +85,7 @@ class DispatchSink final : public ComObject<IDispatch> {
  private:
   IID events_;
   Handler handler_;
+  bool callback_;
 };
 
 }  // namespace platform::windows

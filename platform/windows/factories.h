@@ -1,9 +1,15 @@
 #pragma once
 
+#include <windows.h>
+#include <unknwn.h>
+
+#include <functional>
+
 #include "platform/file_system.h"
 #include "platform/http_request.h"
 #include "platform/ref.h"
 #include "platform/timer.h"
+#include "platform/windows/com_types.h"
 #include "platform/xml_document.h"
 
 // The Windows adapters behind platform::Env::Default(). Each object is an
@@ -17,6 +23,10 @@ namespace platform::windows {
 // Raises platform::Error when the host offers none.
 Ref<Timer> NewHostTimer();
 Ref<HttpRequest> NewMsxmlHttpRequest();
+// The same over the objects `create` makes in MSXML's place (a test's fake
+// of IXMLHTTPRequest, which must call its onreadystatechange object as
+// MSXML does).
+Ref<HttpRequest> NewMsxmlHttpRequestOver(std::function<ComPtr<IUnknown>()> create);
 Ref<XmlDocument> NewMsxmlDocument();
 Ref<FileSystem> NewScriptingFileSystem();
 

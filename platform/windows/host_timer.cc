@@ -52,19 +52,16 @@ class HostTimer final : public Timer {
 
   void Start(int32_t interval_ms) override {
     if (interval_ms < 0) Raise(kErrInvalidArgument);
-    const HRESULT hr = timer_->Start(interval_ms);
-    if (FAILED(hr)) RaiseAutomationFailure(hr, L"Starting the timer");
+    CallAutomation(timer_.get(), &IHostTimer::Start, L"Starting the timer", interval_ms);
   }
 
   void Stop() override {
-    const HRESULT hr = timer_->Stop();
-    if (FAILED(hr)) RaiseAutomationFailure(hr, L"Stopping the timer");
+    CallAutomation(timer_.get(), &IHostTimer::Stop, L"Stopping the timer");
   }
 
   bool Running() const override {
     VARIANT_BOOL running = VARIANT_FALSE;
-    const HRESULT hr = timer_->get_Running(&running);
-    if (FAILED(hr)) RaiseAutomationFailure(hr, L"Reading the timer");
+    CallAutomation(timer_.get(), &IHostTimer::get_Running, L"Reading the timer", &running);
     return running != VARIANT_FALSE;
   }
 

@@ -40,6 +40,7 @@
 #include "platform/error.h"
 #include "platform/message_loop_core.h"
 #include "platform/windows/com_error.h"
+#include "platform/windows/module_objects.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
@@ -350,6 +351,17 @@ LRESULT CALLBACK LoopWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
 }
 
 }  // namespace
+
+namespace windows {
+
+int ModuleLoopWindows() { return g_loop_windows.load(); }
+
+bool ThisThreadHasLoopWindow() {
+  auto* loop = static_cast<WindowsMessageLoop*>(MessageLoopCore::ExistingForThread());
+  return loop != nullptr && loop->window() != nullptr;
+}
+
+}  // namespace windows
 
 std::unique_ptr<MessageLoopCore> NewThreadLoop() { return std::make_unique<WindowsMessageLoop>(); }
 

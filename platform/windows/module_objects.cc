@@ -8,6 +8,7 @@ namespace {
 std::atomic<long> g_objects{0};
 std::atomic<long> g_locks{0};
 std::atomic<long> g_sinks{0};
+std::atomic<long> g_callbacks{0};
 }  // namespace
 
 void AddModuleObject() { g_objects.fetch_add(1); }
@@ -31,5 +32,11 @@ void AddModuleSink() { g_sinks.fetch_add(1); }
 void ReleaseModuleSink() { g_sinks.fetch_sub(1); }
 
 bool ModuleInUse() { return g_objects.load() > g_sinks.load() || g_locks.load() > 0; }
+
+void AddModuleCallback() { g_callbacks.fetch_add(1); }
+
+void ReleaseModuleCallback() { g_callbacks.fetch_sub(1); }
+
+bool ModuleCallbacksAlive() { return g_callbacks.load() > 0; }
 
 }  // namespace platform::windows

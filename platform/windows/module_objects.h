@@ -24,4 +24,19 @@ void ReleaseModuleSink();
 // alive: something outside holds the module.
 bool ModuleInUse();
 
+// Of those sinks, the callback objects (MSXML's notification object of a
+// request, a retired one's included), which the component they were given
+// to keeps as long as it likes: nothing the module lets go of releases
+// them. True while any is alive.
+void AddModuleCallback();
+void ReleaseModuleCallback();
+bool ModuleCallbacksAlive();
+
+// The message loops of this module that have a window, on any thread
+// (message_loop.cc): a window of another thread calls the module's code
+// whenever that thread pumps, so the module must stay while one is left.
+// Their number, and whether the calling thread has one.
+int ModuleLoopWindows();
+bool ThisThreadHasLoopWindow();
+
 }  // namespace platform::windows

@@ -39,6 +39,7 @@
 
 #include <atomic>
 #include <cwctype>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -130,7 +131,7 @@ bool IsHttpUrl(const std::wstring& url) {
 class MsxmlHttpRequest final : public HttpRequest,
                                public std::enable_shared_from_this<MsxmlHttpRequest> {
  public:
-  MsxmlHttpRequest() {
+  explicit MsxmlHttpRequest(std::function<ComPtr<IUnknown>()> create) : create_(std::move(create)) {
     // MSXML calls the default member (dispatch id 0) at each change. The
     // sink refers to this object without owning it and is detached before
     // this object goes.
@@ -301,8 +302,7 @@ class MsxmlHttpRequest final : public HttpRequest,
   };
 
   void CreateRequestObject() {
-    ComPtr<IXMLHTTPRequest> request =
-        CreateMsxml(MsxmlClass::kXmlHttp).Query<IXMLHTTPRequest>(kIidXmlHttpRequest);
+    ComPtr<IXMLHTTPRequest> request = create_().Query<IXMLHTTPRequest>(kIidXmlHttpRequest);
     if (!request) RaiseHResult(E_NOINTERFACE, L"Creating the request object");
     CheckHResult(request->put_onreadystatechange(sink_.get()), L"Setting onreadystatechange");
     request_ = std::move(request);
@@ -337,6 +337,11 @@ class MsxmlHttpRequest final : public HttpRequest,
     if (state == 4) {
       Bstr text;
       if (SUCCEEDED(request_->get_responseText(text.Receive()))) snapshot.response_text = text.str();
+      // A byte-order mark that began the reply is not text of it (the
+      // Linux build drops it as well).
+      if (!snapshot.response_text.empty() && snapshot.response_text.front() == L'\xFEFF') {
+        snapshot.response_text.erase(0, 1);
+      }
     }
     return snapshot;
   }
@@ -390,6 +395,7 @@ class MsxmlHttpRequest final : public HttpRequest,
     }
   }
 
+  std::function<ComPtr<IUnknown>()> create_;
   ComPtr<IXMLHTTPRequest> request_;
   ComPtr<DispatchSink> sink_;
   std::function<void()> handler_;
@@ -414,7 +420,11 @@ class MsxmlHttpRequest final : public HttpRequest,
 }  // namespace
 
 Ref<HttpRequest> NewMsxmlHttpRequest() {
-  return Ref<HttpRequest>(std::make_shared<MsxmlHttpRequest>());
+  return NewMsxmlHttpRequestOver([] { return CreateMsxml(MsxmlClass::kXmlHttp); });
+}
+
+Ref<HttpRequest> NewMsxmlHttpRequestOver(std::function<ComPtr<IUnknown>()> create) {
+  return Ref<HttpRequest>(std::make_shared<MsxmlHttpRequest>(std::move(create)));
 }
 
 }  // namespace platform::windows

@@ -124,6 +124,14 @@ CommandRun RunCommand(std::vector<std::string> args) {
   run.stderr_text = ReadAll(err_fd);
   close(err_fd);
   unlink(err_name);
+  // Kept for the caller's own checks of the whole run (the Windows test
+  // run looks for Wine's heap warnings there).
+  if (const char* log = std::getenv("MARLGATE_WINE_STDERR_LOG"); log != nullptr && *log != '\0') {
+    std::ofstream out(log, std::ios::binary | std::ios::app);
+    out << "== " << args[0];
+    for (size_t i = 1; i < args.size(); ++i) out << ' ' << args[i];
+    out << " ==\n" << run.stderr_text;
+  }
   return run;
 }
 

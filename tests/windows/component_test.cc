@@ -570,13 +570,120 @@ TEST_F(HttpHandlerClient, ARequestEndsInItsEventsToEverySink) {
   EXPECT_EQ(second.fail_messages.size(), 2u);
   EXPECT_EQ(first.fail_messages.size(), 2u);
 
-  // A given msTimeOut bounds the wait for a silent server.
+  // A given msTimeOut bounds the wait for a silent server. Its events go to
+  // the sinks advised now: not to the one unadvised, and to one advised
+  // since the last event.
+  RecordingSink late;
+  DWORD late_cookie = 0;
+  ASSERT_EQ(point_->Advise(&late, &late_cookie), S_OK);
   ASSERT_EQ(PostRequest(server_.Url("/silent"), L"get", L"y", 100), S_OK);
   PumpUntil([&] { return second.fail_messages.size() >= 4; });
   EXPECT_EQ(std::vector<std::wstring>(second.fail_messages.begin() + 2, second.fail_messages.end()),
             (std::vector<std::wstring>{L"Timeout -- Current ready state: 2",
                                        L"Error: The server did not respond"}));
+  EXPECT_EQ(late.fail_messages, std::vector<std::wstring>(second.fail_messages.begin() + 2,
+                                                          second.fail_messages.end()));
+  EXPECT_EQ(first.fail_messages.size(), 2u) << "an unadvised sink was called";
   EXPECT_FALSE(IsRunning());
+  EXPECT_EQ(point_->Unadvise(late_cookie), S_OK);
+}
+
+// PostRequest called by name as scripts and automation clients call it:
+// arguments last first, by reference, named, left out, omitted or Empty.
+// What reaches the service, the no-response time, and the errors that tell
+// a script which argument is wrong.
+TEST_F(HttpHandlerClient, PostRequestByNameTakesItsArgumentsAsAutomationPassesThem) {
+  server_.SetReply("/p", {200, "OK", "<x/>"});
+  const std::wstring url = platform::Utf8ToWide(server_.Url("/p"));
+  Bstr url_text(url), mode_text(L"search"), value_text(L"harrow");
+  LONG time_out = 1700;
+  ScopedVariant keep = ScopedVariant::Text(L"ford");
+  BSTR url_raw = url_text.get(), mode_raw = mode_text.get();
+  auto text = [](const std::wstring& t) {
+    VARIANT v;
+    ::VariantInit(&v);
+    v.vt = VT_BSTR;
+    v.bstrVal = ::SysAllocStringLen(t.data(), static_cast<UINT>(t.size()));
+    return v;
+  };
+  auto number = [](LONG n) { VARIANT v; ::VariantInit(&v); v.vt = VT_I4; v.lVal = n; return v; };
+  auto omitted = [] { VARIANT v; ::VariantInit(&v); v.vt = VT_ERROR; v.scode = DISP_E_PARAMNOTFOUND; return v; };
+  auto by_ref = [](VARTYPE type, void* target) {
+    VARIANT v;
+    ::VariantInit(&v);
+    v.vt = type | VT_BYREF;
+    v.byref = target;
+    return v;
+  };
+  VARIANT omitted_value = omitted();
+  VARIANT empty;
+  ::VariantInit(&empty);
+  struct Case {
+    const char* name;
+    std::vector<VARIANT> args;  // as rgvarg holds them: last first, named ones first
+    std::vector<DISPID> named;
+    HRESULT hr;
+    UINT bad_argument;  // when the call fails (and names one)
+    std::string body;   // the start of what reaches the service
+    long interval;
+  };
+  const std::string search_harrow = "&travel_action=search&Value=harrow&";
+  std::vector<Case> cases = {
+      {"positional", {number(1500), text(L"harrow"), text(L"search"), text(url)}, {}, S_OK, 0,
+       search_harrow, 1500},
+      {"by reference",
+       {by_ref(VT_I4, &time_out), by_ref(VT_VARIANT, keep.get()), by_ref(VT_BSTR, &mode_raw),
+        by_ref(VT_BSTR, &url_raw)},
+       {}, S_OK, 0, "&travel_action=search&Value=ford&", 1700},
+      {"named, in any order", {text(url), number(1900), text(L"get"), text(L"harrow")}, {0, 3, 1, 2}, S_OK, 0,
+       "&travel_action=get&Value=harrow&", 1900},
+      {"msTimeOut Empty (JScript's undefined)", {empty, text(L"harrow"), text(L"search"), text(url)}, {}, S_OK,
+       0, search_harrow, 240000},
+      {"msTimeOut omitted", {omitted(), text(L"harrow"), text(L"search"), text(url)}, {}, S_OK, 0,
+       search_harrow, 240000},
+      {"msTimeOut omitted by reference", {by_ref(VT_VARIANT, &omitted_value), text(L"harrow"), text(L"search"),
+       text(url)}, {}, S_OK, 0, search_harrow, 240000},
+      {"no arguments", {}, {}, DISP_E_BADPARAMCOUNT, 0, "", 0},
+      {"URL omitted", {text(L"harrow"), text(L"search"), omitted()}, {}, DISP_E_PARAMNOTOPTIONAL, 2, "", 0},
+      {"Mode omitted by reference", {text(L"harrow"), by_ref(VT_VARIANT, &omitted_value), text(url)}, {},
+       DISP_E_PARAMNOTOPTIONAL, 1, "", 0},
+      // No argument stands in Mode's place: none is named as the wrong one.
+      {"Mode not named", {text(url), text(L"harrow")}, {0, 2}, DISP_E_PARAMNOTOPTIONAL, 99, "", 0},
+      {"msTimeOut not a number", {text(L"soon"), text(L"harrow"), text(L"search"), text(url)}, {},
+       DISP_E_TYPEMISMATCH, 0, "", 0},
+      {"a name of no parameter", {text(L"x"), text(L"search"), text(url)}, {7}, DISP_E_PARAMNOTFOUND, 0, "", 0},
+  };
+  for (Case& c : cases) {
+    const size_t before = server_.Requests().size();
+    DISPPARAMS params{c.args.data(), c.named.data(), static_cast<UINT>(c.args.size()),
+                      static_cast<UINT>(c.named.size())};
+    ScopedVariant result = ScopedVariant::Long(123);
+    EXCEPINFO exception{};
+    UINT bad_argument = 99;
+    EXPECT_EQ(handler_->Invoke(3, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result.get(),
+                               &exception, &bad_argument),
+              c.hr)
+        << c.name;
+    EXPECT_EQ(result->vt, VT_EMPTY) << c.name;
+    if (FAILED(c.hr)) {
+      if (c.hr != DISP_E_BADPARAMCOUNT) {
+        EXPECT_EQ(bad_argument, c.bad_argument) << c.name;
+      }
+    } else {
+      EXPECT_EQ(windows_tests::LastStartedInterval(), c.interval) << c.name;
+      PumpUntil([&] { return server_.Requests().size() > before; });
+      const auto requests = server_.Requests();
+      ASSERT_EQ(requests.size(), before + 1) << c.name;
+      EXPECT_EQ(requests.back().body.rfind(c.body, 0), 0u) << c.name << ": " << requests.back().body;
+    }
+    for (VARIANT& v : c.args) {
+      if ((v.vt & VT_BYREF) == 0) ::VariantClear(&v);
+    }
+  }
+  // Every exchange ends, the dropped ones too: nothing is left for the
+  // next test.
+  PumpUntil([&] { return !IsRunning(); });
+  platform::MessageLoop::Current().RunUntilIdle(500ms);
 }
 
 // A script's `Set h = Nothing` inside its own event handler: the handler
