@@ -580,11 +580,13 @@ TEST_F(HostContractTest, TimerRunsOnTheLoopsClockAsPendingWork) {
     EXPECT_EQ(loop.PendingWork(), idle_work + (step.running ? 1 : 0)) << step.what;
   }
 
-  // `wait`: the loop runs on real time until a sink stops the timer.
-  loop.HoldClock(false);
+  // `wait`: a running timer is pending work (the clock still held, it
+  // cannot fall due however long the call takes); the loop runs on real
+  // time until a sink stops the timer.
   sink->during_call = [&] { timer->Stop(); };
   ASSERT_EQ(timer->Start(20), S_OK);
   EXPECT_FALSE(loop.RunUntilIdle(5ms)) << "a running timer is pending work";
+  loop.HoldClock(false);
   EXPECT_TRUE(loop.RunUntilIdle(5000ms));
   EXPECT_EQ(sink->calls.size(), 5u);
   // A timer that goes while running takes its pending work with it.

@@ -99,7 +99,7 @@ step regsvr32-unregister 120 unregistered
 
 # --- the players' path: the x86 installer in a 64-bit prefix ---------------
 # The test makes the 64-bit prefix itself.
-step windows_installer_test 420 env MARLGATE_WINDOWS_BIN_DIR="$bin" \
+step windows_installer_test 600 env MARLGATE_WINDOWS_BIN_DIR="$bin" \
   MARLGATE_INSTALLER="$payload/setup.exe" MARLGATE_INSTALLER_VIEW=/reg:32 \
   "${driver[@]}" --gtest_filter=WindowsInstaller.InstallsForTheUserLooksUpAndUninstallsCleanly
 
