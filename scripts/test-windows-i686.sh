@@ -271,7 +271,7 @@ gtest() {
     grep -E '^\[  FAILED  \]|Failure$' "$log.txt" | head -20 || true
     [ -n "$f" ] || failed=$((failed + 1))
   fi
-  grep -E '^\[  SKIPPED \] [A-Za-z]' "$log.txt" || true
+  grep -E '^\[  SKIPPED \] [A-Za-z][^ ]*$' "$log.txt" || true
 }
 
 check prefix32
