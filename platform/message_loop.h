@@ -100,6 +100,12 @@ class MessageLoop {
   // Run*, Advance: also allowed inside a callback of the loop or a
   // BusyScope, where they run work as anywhere else.
   virtual void Advance(std::chrono::milliseconds delta) = 0;
+  // For tests: true stops the clock where it stands, so that only Advance
+  // moves it and timers fall due exactly where the test puts them, however
+  // slowly the machine runs between the calls (RunOnce then waits real time
+  // but finds no timer due that was not due already); false lets it run on
+  // with real time from where it stands. Call it outside Advance.
+  virtual void HoldClock(bool hold) = 0;
 };
 
 }  // namespace platform

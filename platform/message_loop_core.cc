@@ -56,6 +56,7 @@ class InertLoop final : public MessageLoop {
   bool RunOnce(std::chrono::nanoseconds) override { return false; }
   bool RunUntilIdle(std::chrono::milliseconds) override { return true; }
   void Advance(std::chrono::milliseconds) override {}
+  void HoldClock(bool) override {}
 };
 
 }  // namespace
@@ -170,9 +171,9 @@ bool MessageLoopCore::RunUntilIdle(std::chrono::milliseconds limit) {
 
 // The clock stands still while Advance runs: it reads each timer's due time
 // while that timer runs (never earlier than where it stood), and start +
-// delta at the end, from where it moves on with real time. An Advance from
-// inside a callback of another Advance leaves the final step to the outer
-// one.
+// delta at the end, from where it moves on with real time (unless it is
+// held). An Advance from inside a callback of another Advance, or on a held
+// clock, leaves the clock frozen where it ends.
 void MessageLoopCore::Advance(std::chrono::milliseconds delta) {
   if (delta < std::chrono::milliseconds::zero()) Raise(kErrInvalidArgument);
   if (delta > kLongestSpan) Raise(kErrOverflow);
@@ -191,6 +192,18 @@ void MessageLoopCore::Advance(std::chrono::milliseconds delta) {
   }
   frozen_ = std::max(target, *frozen_);
   if (!nested) {
+    offset_ = *frozen_ - Clock::now();
+    frozen_.reset();
+  }
+  TimersChanged();
+}
+
+void MessageLoopCore::HoldClock(bool hold) {
+  if (hold == held_) return;
+  held_ = hold;
+  if (hold) {
+    frozen_ = Now();
+  } else if (frozen_) {
     offset_ = *frozen_ - Clock::now();
     frozen_.reset();
   }

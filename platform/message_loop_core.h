@@ -48,6 +48,7 @@ class MessageLoopCore : public MessageLoop {
   bool RunOnce(std::chrono::nanoseconds max_wait) final;
   bool RunUntilIdle(std::chrono::milliseconds limit) final;
   void Advance(std::chrono::milliseconds delta) final;
+  void HoldClock(bool hold) final;
 
   // Destroys every callback while the loop is still whole, so that the
   // objects they hold may cancel or unwatch in their destructors. Those may
@@ -148,7 +149,8 @@ class MessageLoopCore : public MessageLoop {
   size_t pending_work_ = 0;
   uint64_t tasks_run_ = 0;
   Clock::duration offset_{};
-  std::optional<TimePoint> frozen_;  // set while Advance runs
+  std::optional<TimePoint> frozen_;  // set while Advance runs or the clock is held
+  bool held_ = false;
   int entries_ = 0;
   // Shut down while entered: takes no more work, and the last Entry frees it.
   bool retired_ = false;

@@ -2,7 +2,9 @@
 # Installs the Debian packages that building and testing need, when missing.
 # Usage: scripts/deps.sh [group...]
 #   groups: build (default), test, bench, windows (the cross-compiled
-#   Windows build, Wine, the installer's tools)
+#   Windows build, Wine, the installer's tools), guest (the emulated
+#   machine the 32-bit Windows build runs in: QEMU, a kernel with its
+#   initrd in /boot, and what builds the guest's disk)
 set -euo pipefail
 
 groups=("$@")
@@ -20,6 +22,7 @@ for g in "${groups[@]}"; do
     bench) packages+=(libbenchmark-dev wrk) ;;
     windows) packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
                         libwine-dev wine wine64 file binutils nsis p7zip-full) ;;
+    guest) packages+=(qemu-system-x86 debootstrap linux-image-amd64 e2fsprogs) ;;
     *) echo "deps.sh: unknown group $g" >&2; exit 2 ;;
   esac
 done

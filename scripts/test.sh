@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test: the normal build, the
 # fuzz targets built with clang, the same suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and the Windows build under Wine. Locally, MARLGATE_SKIP_SANITIZE=1 and
-# MARLGATE_SKIP_WINDOWS=1 skip the last two; in CI they always run.
+# UndefinedBehaviorSanitizer, the Windows build under Wine, and the 32-bit
+# Windows build under 32-bit Wine in an emulated guest. Locally,
+# MARLGATE_SKIP_SANITIZE=1 skips the sanitizer suite and
+# MARLGATE_SKIP_WINDOWS=1 both Windows suites; in CI they always run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,4 +20,5 @@ ctest --test-dir build --output-on-failure -j2 || status=1
 scripts/fuzz.sh --check || status=1
 scripts/test-sanitize.sh || status=1
 scripts/test-windows.sh || status=1
+scripts/test-windows-i686.sh || status=1
 exit $status

@@ -339,6 +339,12 @@ TEST_F(HostContractTest, LateBoundMembersByName) {
 TEST_F(HostContractTest, EventsReachAdvisedSinksAndMayReleaseTheirSource) {
   auto& loop = platform::MessageLoop::Current();
   const size_t idle_work = loop.PendingWork();
+  // The timer's events come from Advance alone: with the clock held, real
+  // time spent on the cases before it cannot make it due more often.
+  loop.HoldClock(true);
+  struct Release {
+    ~Release() { platform::MessageLoop::Current().HoldClock(false); }
+  } release;
   auto button = Cpp<host::Button>(L"Go");
   auto list = Cpp<host::List>(L"Rows");
   auto stats = cpp_site_->character_stats();
@@ -547,14 +553,20 @@ TEST_F(HostContractTest, TimerRunsOnTheLoopsClockAsPendingWork) {
     size_t timeouts;  // so far
     bool running;
   };
+  // The steps move time only through the loop's clock, held still between
+  // them, so a slow machine cannot make a timer due a step early.
+  loop.HoldClock(true);
+  struct Release {
+    ~Release() { platform::MessageLoop::Current().HoldClock(false); }
+  } release;
   const Step steps[] = {
       {"Start", [&] { timer->Start(1000); }, 0, true},
-      {"short of the interval", [&] { loop.Advance(900ms); }, 0, true},
-      {"at the interval", [&] { loop.Advance(100ms); }, 1, true},
+      {"short of the interval", [&] { loop.Advance(999ms); }, 0, true},
+      {"at the interval", [&] { loop.Advance(1ms); }, 1, true},
       {"it repeats", [&] { loop.Advance(2000ms); }, 3, true},
       {"Start restarts from now",
-       [&] { loop.Advance(500ms), timer->Start(1000), loop.Advance(900ms); }, 3, true},
-      {"the restarted interval", [&] { loop.Advance(100ms); }, 4, true},
+       [&] { loop.Advance(500ms), timer->Start(1000), loop.Advance(999ms); }, 3, true},
+      {"the restarted interval", [&] { loop.Advance(1ms); }, 4, true},
       {"Start on a due timer", [&] { timer->Start(0), timer->Start(5); }, 4, true},
       {"Stop", [&] { loop.Advance(4ms), timer->Stop(); }, 4, false},
       {"nothing after Stop", [&] { loop.Advance(5000ms); }, 4, false},
@@ -568,10 +580,13 @@ TEST_F(HostContractTest, TimerRunsOnTheLoopsClockAsPendingWork) {
     EXPECT_EQ(loop.PendingWork(), idle_work + (step.running ? 1 : 0)) << step.what;
   }
 
-  // `wait`: the loop runs on real time until a sink stops the timer.
+  // `wait`: a running timer is pending work (the clock still held, it
+  // cannot fall due however long the call takes); the loop runs on real
+  // time until a sink stops the timer.
   sink->during_call = [&] { timer->Stop(); };
   ASSERT_EQ(timer->Start(20), S_OK);
   EXPECT_FALSE(loop.RunUntilIdle(5ms)) << "a running timer is pending work";
+  loop.HoldClock(false);
   EXPECT_TRUE(loop.RunUntilIdle(5000ms));
   EXPECT_EQ(sink->calls.size(), 5u);
   // A timer that goes while running takes its pending work with it.

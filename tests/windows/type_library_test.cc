@@ -120,19 +120,21 @@ struct Library {
 };
 
 TEST(TypeLibraries, HoldAutomationTypesOnly) {
-  std::vector<Library> libraries = {
+  // The libraries of this build are made for its own architecture.
 #ifdef _WIN64
-      {"the plug-in's", BinFolder() + L"\\marlgate_travels.dll", SYS_WIN64},
+  const SYSKIND own = SYS_WIN64;
 #else
-      {"the plug-in's", BinFolder() + L"\\marlgate_travels.dll", SYS_WIN32},
+  const SYSKIND own = SYS_WIN32;
 #endif
+  std::vector<Library> libraries = {
+      {"the plug-in's", BinFolder() + L"\\marlgate_travels.dll", own},
   };
   // The 32-bit build's DLL, when the suite was given it.
   if (const char* i686 = std::getenv("MARLGATE_I686_DLL")) {
     libraries.push_back({"the 32-bit plug-in's", platform::Utf8ToWide(i686), SYS_WIN32});
   }
   if (const char* contract = std::getenv("MARLGATE_HOST_CONTRACT_TLB")) {
-    libraries.push_back({"the host contract's", platform::Utf8ToWide(contract), SYS_WIN64});
+    libraries.push_back({"the host contract's", platform::Utf8ToWide(contract), own});
   }
   for (const Library& l : libraries) {
     SCOPED_TRACE(l.name);

@@ -6,9 +6,12 @@
 // upgrade in between changes nothing of that. A prefix without MSXML 4.0
 // and 6.0 gets a refusal and no install.
 //
-// The x86-64 installer is the one run (32-bit code does not run on the
-// build machines): MARLGATE_INSTALLER names it, MARLGATE_UPGRADE_INSTALLER
-// a newer build of it.
+// MARLGATE_INSTALLER names the installer, MARLGATE_UPGRADE_INSTALLER a newer
+// build of it, and MARLGATE_INSTALLER_VIEW the registry view its DLL
+// registers in: /reg:64 (the default) for the x86-64 installer, run here
+// under Wine; /reg:32 for the x86 one, run by scripts/test-windows-i686.sh
+// in a guest with 32-bit Wine, with MARLGATE_WINDOWS_BIN_DIR naming the
+// 32-bit host.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -95,16 +98,19 @@ CommandRun Wine(std::vector<std::string> args) {
   return RunCommand(std::move(args));
 }
 
-// Runs the uninstaller as the system's list of programs does: the command
-// the install left in its entry, so it runs from the folder as Windows
-// names it.
+// Runs the uninstaller as the system's list of programs does a quiet
+// uninstall: the QuietUninstallString the install left in its entry (the
+// quoted program as Windows names it, then its arguments).
 int Uninstall() {
   const CommandRun entry = Wine({"reg", "query",
                                  "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\MarlgateTravels",
-                                 "/v", "InstallLocation"});
+                                 "/v", "QuietUninstallString"});
   std::smatch found;
-  if (!std::regex_search(entry.output, found, std::regex("REG_SZ\\s+(.+?)\\r?\\n"))) return -1;
-  return Wine({found[1].str() + "\\uninstall.exe", "/S"}).exit_code;
+  if (!std::regex_search(entry.output, found, std::regex("REG_SZ\\s+\"([^\"]+)\"(.*?)\\r?\\n"))) return -1;
+  std::vector<std::string> command{found[1].str()};
+  std::istringstream arguments(found[2].str());
+  for (std::string argument; arguments >> argument;) command.push_back(argument);
+  return Wine(std::move(command)).exit_code;
 }
 
 bool KeyExists(const std::string& key, const std::string& view) {
@@ -124,10 +130,13 @@ class WindowsInstaller : public ::testing::Test {
   void SetUp() override {
     installer_ = Environment("MARLGATE_INSTALLER");
     upgrade_ = Environment("MARLGATE_UPGRADE_INSTALLER");
+    view_ = Environment("MARLGATE_INSTALLER_VIEW");
+    if (view_.empty()) view_ = "/reg:64";
     if (installer_.empty()) GTEST_SKIP() << "MARLGATE_INSTALLER names no installer";
   }
   std::string installer_;
   std::string upgrade_;
+  std::string view_;
 };
 
 TEST_F(WindowsInstaller, InstallsForTheUserLooksUpAndUninstallsCleanly) {
@@ -138,8 +147,10 @@ TEST_F(WindowsInstaller, InstallsForTheUserLooksUpAndUninstallsCleanly) {
   EXPECT_EQ(FilesIn(folder),
             (std::vector<std::string>{"Marlgate_Travels.xml", "marlgate_travels.dll", "uninstall.exe"}));
 
-  // Registered for this user only, in both registry views.
-  const CommandRun user = Wine({"reg", "query", "HKCU\\Software\\Classes\\CLSID\\" + kMain + "\\InprocServer32"});
+  // Registered for this user only, in the view of the DLL's architecture,
+  // and for the machine in neither view.
+  const CommandRun user =
+      Wine({"reg", "query", "HKCU\\Software\\Classes\\CLSID\\" + kMain + "\\InprocServer32", view_});
   EXPECT_NE(user.output.find("AppData\\Local\\Marlgate Travels\\marlgate_travels.dll"), std::string::npos)
       << user.output;
   for (const char* view : {"/reg:64", "/reg:32"}) {
@@ -181,7 +192,7 @@ TEST_F(WindowsInstaller, InstallsForTheUserLooksUpAndUninstallsCleanly) {
 
   ASSERT_EQ(Uninstall(), 0);
   // The uninstaller finishes from a copy of itself.
-  for (int i = 0; i < 100 && FilesIn(folder).size() > 1; ++i) usleep(100 * 1000);
+  for (int i = 0; i < 600 && FilesIn(folder).size() > 1; ++i) usleep(100 * 1000);
   EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"errors.txt"});
   EXPECT_EQ(prefix.OurKeys(), std::vector<std::string>{});
 }
@@ -197,7 +208,7 @@ TEST_F(WindowsInstaller, AnUpgradeLeavesTheSameEndState) {
        "DisplayVersion"});
   EXPECT_EQ(entry.output.find("1.0.2"), std::string::npos) << "still the older version:\n" << entry.output;
   ASSERT_EQ(Uninstall(), 0);
-  for (int i = 0; i < 100 && fs::exists(folder); ++i) usleep(100 * 1000);
+  for (int i = 0; i < 600 && fs::exists(folder); ++i) usleep(100 * 1000);
   EXPECT_FALSE(fs::exists(folder));
   EXPECT_EQ(prefix.OurKeys(), std::vector<std::string>{});
 }
