@@ -102,6 +102,11 @@ check() {
 # (and errors) on standard error; nothing else of Wine's debugging output.
 heap_check=(env OANOCACHE=1 WINEDEBUG=-all,err+heap,warn+heap)
 
+# Each test program's time limit, in seconds, with room for a loaded 2-core
+# machine: the whole suite, both end-to-end runs included, took 28 minutes
+# at a load average of 12-14.
+program_limit=1500
+
 # gtest NAME COMMAND...: runs a GoogleTest program and counts its tests; a
 # program that ends without its summary (a crash) counts as one failure, and
 # so does a run with heap warnings of Wine's, in the program's output or in
@@ -114,7 +119,10 @@ gtest() {
   local wine_stderr=$logs/$name.wine-stderr.log
   local status=0
   : >"$wine_stderr"
-  MARLGATE_WINE_STDERR_LOG=$wine_stderr "$@" 2>&1 | tr -d '\r' >"$log" || status=$?
+  # A program that hangs (a test waiting on an event that never comes) is
+  # stopped and counted as a failure instead of holding the run.
+  MARLGATE_WINE_STDERR_LOG=$wine_stderr timeout -k 10 "$program_limit" "$@" 2>&1 |
+    tr -d '\r' >"$log" || status=$?
   local heap
   heap=$(cat "$log" "$wine_stderr" | grep -c -E ':(warn|err):heap:' || true)
   if [ "$heap" -gt 0 ]; then
