@@ -80,12 +80,34 @@ Function .onInit
     Abort
   ${EndIf}
   ; /SERVICE=URL: refused at once unless it is http:// with something after
-  ; it (the plug-in checks the rest, and falls back to its default).
+  ; it (the plug-in checks the rest, and falls back to its default). Read
+  ; by hand: GetOptions would end the value at its first "/".
   StrCpy $ServiceURL ""
+  StrCpy $9 0
   ${GetParameters} $0
-  ClearErrors
-  ${GetOptions} $0 "/SERVICE=" $ServiceURL
-  ${IfNot} ${Errors}
+  StrLen $3 $0
+  StrCpy $4 0
+  ${DoWhile} $4 < $3
+    StrCpy $5 $0 9 $4
+    ${If} $5 == "/SERVICE="
+      IntOp $4 $4 + 9
+      StrCpy $6 $4
+      ${Do}
+        StrCpy $7 $0 1 $6
+        ${If} $7 == ""
+        ${OrIf} $7 == " "
+          ${ExitDo}
+        ${EndIf}
+        IntOp $6 $6 + 1
+      ${Loop}
+      IntOp $7 $6 - $4
+      StrCpy $ServiceURL $0 $7 $4
+      StrCpy $9 1
+      ${ExitDo}
+    ${EndIf}
+    IntOp $4 $4 + 1
+  ${Loop}
+  ${If} $9 == 1
     StrCpy $1 $ServiceURL 7
     StrLen $2 $ServiceURL
     ${If} $1 != "http://"
