@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "platform/file_system.h"
@@ -9,6 +10,14 @@
 #include "platform/xml_document.h"
 
 namespace platform {
+
+// A setting the player or an administrator made for the plug-in, as stored
+// (unchecked), with where it was found in words the player can look up (a
+// registry value's full path, say).
+struct Setting {
+  std::wstring value;
+  std::wstring source;
+};
 
 // The plug-in's one door to the platform. The default Env is the real
 // platform of this build; a test installs its own on its thread with
@@ -35,6 +44,14 @@ class Env {
 
   // "/" here, "\" on Windows.
   virtual wchar_t PathSeparator() const = 0;
+
+  // The travel service's address set for this plug-in on this machine, or
+  // nullopt when none is (an empty value counts as none): on Windows the
+  // string value ServiceURL of the key Software\Marlgate Travels, under
+  // HKEY_CURRENT_USER before HKEY_LOCAL_MACHINE, in the registry view of
+  // the plug-in's own bitness; the Linux build has no such setting. Read at
+  // every call, on the calling thread.
+  virtual std::optional<Setting> ServiceAddress() = 0;
 };
 
 // Installs an Env for the current thread for the scope's lifetime.

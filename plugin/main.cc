@@ -5,18 +5,12 @@
 #include "hub/plugin_name.h"
 #include "platform/env.h"
 #include "plugin/plugin_state.h"
-
-#ifndef MARLGATE_SERVICE_HOST
-#error "MARLGATE_SERVICE_HOST must name the travel service's host"
-#endif
+#include "plugin/service_address.h"
 
 namespace {
 
 using platform::Connection;
 using Connections = std::vector<Connection>;
-
-#define MARLGATE_WIDEN2(x) L##x
-#define MARLGATE_WIDEN(x) MARLGATE_WIDEN2(x)
 
 }  // namespace
 
@@ -72,10 +66,7 @@ Main::Main()
 
 Main::~Main() = default;
 
-std::wstring Main::ServiceURL() {
-  return std::wstring(L"http://") + MARLGATE_WIDEN(MARLGATE_SERVICE_HOST) +
-         L"/marlgate_travels/travel.php";
-}
+std::wstring Main::DefaultServiceURL() { return plugin::DefaultServiceAddress(); }
 
 void Main::IPlugin2_Initialize(platform::Ref<hostapi::Site> site) {
   Hub::ErrorTrap trap(L"IPlugin2_Initialize", Hub::ErrorTrap::kReportAndGoOn);  // step 10
@@ -125,6 +116,8 @@ void Main::IPlugin2_Initialize(platform::Ref<hostapi::Site> site) {
     bind(126, WriteToChat, L"WriteToChat");
 
     trap.Step(130, [&] { webSendStats = platform::MakeRef<httpHandler>(); });
+    // A refused setting is reported here, once a load; the default serves.
+    trap.Step(132, [&] { plugin::ChooseServiceAddress(*env, &service_url_); });
   });
 }
 

@@ -42,8 +42,11 @@ class Main : public hostapi::Plugin2, public std::enable_shared_from_this<Main> 
   void webSendStats_serverMessage(platform::Ref<platform::XmlDocument>& ResponseXML);
   void webSendstats_FailMessage(std::wstring& txt);
 
-  // The travel service's URL: http://, the configured host, the fixed path.
-  static std::wstring ServiceURL();
+  // The travel service's URL the plug-in posts to: the address set for the
+  // machine when Initialize found one that serves, else the default.
+  const std::wstring& ServiceURL() const { return service_url_; }
+  // http://, the build's host, the fixed path.
+  static std::wstring DefaultServiceURL();
 
  private:
   void WriteToServer(const std::wstring& mode, const std::wstring& value);
@@ -84,6 +87,7 @@ class Main : public hostapi::Plugin2, public std::enable_shared_from_this<Main> 
 
   // The filter's Login subscription; the filter itself is kept in PluginState.
   platform::Connection charstats_login_;
+  std::wstring service_url_ = DefaultServiceURL();
 };
 
 // The row icon every row of a list carries in column 1, sub-value 1.

@@ -265,8 +265,6 @@ HRESULT STDMETHODCALLTYPE HttpHandlerObject::InterfaceSupportsErrorInfo(REFIID i
 // The document as the sinks receive it: the MSXML document itself, or null
 // when the request client runs on another document (a test's).
 void HttpHandlerObject::FireServerMessage(platform::Ref<platform::XmlDocument>& document) {
-  auto sinks = events_.Sinks();
-  if (sinks.empty()) return;
   // A sink may release this object: it lives until the event is over.
   ComPtr<IUnknown> keep = ComPtr<IUnknown>::Share(Identity());
   ComPtr<IXMLDOMDocument2> dom;
@@ -276,30 +274,28 @@ void HttpHandlerObject::FireServerMessage(platform::Ref<platform::XmlDocument>& 
   // The sinks receive the address of one IXMLDOMDocument2 pointer, which
   // they may replace; whatever it holds at the end is released.
   IXMLDOMDocument2* slot = dom.Detach();
-  for (const ComPtr<IDispatch>& sink : sinks) {
+  events_.ForEachSink([&](IDispatch* sink) {
     VARIANT argument;
     ::VariantInit(&argument);
     argument.vt = VT_DISPATCH | VT_BYREF;
     argument.ppdispVal = reinterpret_cast<IDispatch**>(&slot);
-    platform::windows::InvokeSink(sink.get(), kDispIdServerMessage, &argument, 1);
-  }
+    platform::windows::InvokeSink(sink, kDispIdServerMessage, &argument, 1);
+  });
   if (slot != nullptr) slot->Release();
 }
 
 void HttpHandlerObject::FireFailMessage(std::wstring& text) {
-  auto sinks = events_.Sinks();
-  if (sinks.empty()) return;
   ComPtr<IUnknown> keep = ComPtr<IUnknown>::Share(Identity());
   Bstr slot(text);
-  for (const ComPtr<IDispatch>& sink : sinks) {
+  events_.ForEachSink([&](IDispatch* sink) {
     BSTR raw = slot.Detach();
     VARIANT argument;
     ::VariantInit(&argument);
     argument.vt = VT_BSTR | VT_BYREF;
     argument.pbstrVal = &raw;
-    platform::windows::InvokeSink(sink.get(), kDispIdFailMessage, &argument, 1);
+    platform::windows::InvokeSink(sink, kDispIdFailMessage, &argument, 1);
     slot = Bstr::Adopt(raw);  // the sink may have put another string there
-  }
+  });
   text = slot.str();
 }
 

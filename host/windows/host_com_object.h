@@ -92,14 +92,15 @@ class EventSource : public IConnectionPointContainer {
   ~EventSource() = default;
 
   // Calls `member` with `arguments` (the last one first, as Invoke takes
-  // them) on every sink advised when the event starts, in the order of
-  // advising, whatever each returns. The object holds a reference to itself
-  // for the whole event, so a sink may unadvise or release it inside.
+  // them) on every sink advised when the event starts and not unadvised
+  // before its turn, in the order of advising, whatever each returns. The
+  // object holds a reference to itself for the whole event, so a sink may
+  // unadvise or release it inside.
   void Fire(DISPID member, VARIANT* arguments, UINT count) {
     auto self = platform::windows::ComPtr<IConnectionPointContainer>::Share(this);
-    const std::vector<platform::windows::ComPtr<IDispatch>> sinks = point_.Sinks();
-    for (const auto& sink : sinks)
-      platform::windows::InvokeSink(sink.get(), member, arguments, count);
+    point_.ForEachSink([&](IDispatch* sink) {
+      platform::windows::InvokeSink(sink, member, arguments, count);
+    });
   }
 
  private:

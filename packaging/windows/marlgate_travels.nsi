@@ -9,6 +9,12 @@
 ; ARCH x86 takes the 32-bit DLL (the one players use: the game client is a
 ; 32-bit program), x64 the 64-bit one. The installer carries the DLL's
 ; version. /S installs (and the uninstaller uninstalls) silently.
+;
+; /SERVICE=URL points the plug-in at another travel service: the installer
+; writes URL as the value ServiceURL of HKCU\Software\Marlgate Travels,
+; which the plug-in reads at every start (docs/host-contract.md). Without
+; the option a value set before is left as it is. The uninstaller removes
+; the key.
 
 Unicode true
 !if "${ARCH}" == "x64"
@@ -26,6 +32,9 @@ Unicode true
 !define PRODUCT "Marlgate Travels"
 !define PUBLISHER "Marlgate Travels"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\MarlgateTravels"
+!define SETTINGS_KEY "Software\Marlgate Travels"
+
+Var ServiceURL
 
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUT_FILE}"
@@ -70,6 +79,44 @@ Function .onInit
     SetErrorLevel 3
     Abort
   ${EndIf}
+  ; /SERVICE=URL: refused at once unless it is http:// with something after
+  ; it (the plug-in checks the rest, and falls back to its default). Read
+  ; by hand: GetOptions would end the value at its first "/".
+  StrCpy $ServiceURL ""
+  StrCpy $9 0
+  ${GetParameters} $0
+  StrLen $3 $0
+  StrCpy $4 0
+  ${DoWhile} $4 < $3
+    StrCpy $5 $0 9 $4
+    ${If} $5 == "/SERVICE="
+      IntOp $4 $4 + 9
+      StrCpy $6 $4
+      ${Do}
+        StrCpy $7 $0 1 $6
+        ${If} $7 == ""
+        ${OrIf} $7 == " "
+          ${ExitDo}
+        ${EndIf}
+        IntOp $6 $6 + 1
+      ${Loop}
+      IntOp $7 $6 - $4
+      StrCpy $ServiceURL $0 $7 $4
+      StrCpy $9 1
+      ${ExitDo}
+    ${EndIf}
+    IntOp $4 $4 + 1
+  ${Loop}
+  ${If} $9 == 1
+    StrCpy $1 $ServiceURL 7
+    StrLen $2 $ServiceURL
+    ${If} $1 != "http://"
+    ${OrIf} $2 <= 7
+      MessageBox MB_ICONSTOP|MB_OK "/SERVICE= needs an http:// address of the travel service, such as http://travel.example.org/marlgate_travels/travel.php." /SD IDOK
+      SetErrorLevel 6
+      Abort
+    ${EndIf}
+  ${EndIf}
 FunctionEnd
 
 Section "${PRODUCT}"
@@ -99,6 +146,9 @@ Section "${PRODUCT}"
     Abort
   ${EndIf}
   WriteUninstaller "$INSTDIR\uninstall.exe"
+  ${If} $ServiceURL != ""
+    WriteRegStr HKCU "${SETTINGS_KEY}" "ServiceURL" "$ServiceURL"
+  ${EndIf}
 
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -120,6 +170,7 @@ Section "Uninstall"
   Delete "$INSTDIR\Marlgate_Travels.xml"
   Delete "$INSTDIR\uninstall.exe"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
+  DeleteRegKey HKCU "${SETTINGS_KEY}"
   ; The error log is the player's: it stays, and the folder with it.
   ${If} ${FileExists} "$INSTDIR\errors.txt"
     DetailPrint "Kept the error log $INSTDIR\errors.txt"

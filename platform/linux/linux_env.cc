@@ -32,6 +32,9 @@ class LinuxEnv final : public Env {
 
   wchar_t PathSeparator() const override { return L'/'; }
 
+  // The build's default is the only address here.
+  std::optional<Setting> ServiceAddress() override { return std::nullopt; }
+
  private:
   static std::tm LocalNow() {
     const std::time_t now = std::time(nullptr);

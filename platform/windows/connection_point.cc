@@ -75,11 +75,11 @@ HRESULT STDMETHODCALLTYPE EventConnectionPoint::EnumConnections(IEnumConnections
   }
 }
 
-std::vector<ComPtr<IDispatch>> EventConnectionPoint::Sinks() const {
-  std::vector<ComPtr<IDispatch>> sinks;
-  sinks.reserve(connections_.size());
-  for (const Connection& c : connections_) sinks.push_back(c.sink);
-  return sinks;
+bool EventConnectionPoint::Advised(DWORD cookie) const {
+  for (const Connection& c : connections_) {
+    if (c.cookie == cookie) return true;
+  }
+  return false;
 }
 
 void EventConnectionPoint::Clear() {

@@ -18,9 +18,9 @@ namespace platform::windows {
 // The connection point of one event interface, a part of its container:
 // its references are the container's, so it lives exactly as long as the
 // container does. Sinks are held as IDispatch (scripting clients offer no
-// more); raising code takes a snapshot with Sinks() so that a sink may
-// advise or unadvise, or release the container, while an event runs (the
-// raising object keeps itself alive for the event's length).
+// more); raising code calls ForEachSink, under which a sink may advise or
+// unadvise, or release the container, while an event runs (the raising
+// object keeps itself alive for the event's length).
 class EventConnectionPoint final : public IConnectionPoint {
  public:
   EventConnectionPoint(IConnectionPointContainer* container, const IID& events)
@@ -39,8 +39,19 @@ class EventConnectionPoint final : public IConnectionPoint {
   HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** out) override;
 
   const IID& events() const { return events_; }
-  // The sinks advised now, in the order of advising.
-  std::vector<ComPtr<IDispatch>> Sinks() const;
+  // Calls `call(IDispatch*)` for each sink advised when this starts, in the
+  // order of advising, skipping one that is unadvised (by itself or by
+  // another sink) before its turn comes: a sink that has unadvised hears
+  // nothing more, not even the rest of the event that was running. One
+  // advised during the run waits for the next event. The caller keeps the
+  // container alive for the run; `call` must not raise.
+  template <class Call>
+  void ForEachSink(Call&& call) const {
+    std::vector<Connection> advised = connections_;  // a copy with its references
+    for (const Connection& c : advised) {
+      if (Advised(c.cookie)) call(c.sink.get());
+    }
+  }
   // Lets every sink go (the container is going).
   void Clear();
 
@@ -54,6 +65,8 @@ class EventConnectionPoint final : public IConnectionPoint {
     DWORD cookie;
     ComPtr<IDispatch> sink;
   };
+
+  bool Advised(DWORD cookie) const;
 
   IConnectionPointContainer* container_;
   IID events_;

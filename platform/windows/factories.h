@@ -18,9 +18,18 @@
 // its message queue through the thread's MessageLoop.
 namespace platform::windows {
 
+// What creating a host timer fails with when the host contract's Timer
+// class is not to be had (registered neither for the process nor in the
+// registry, or registered to a server that is gone or does not serve it),
+// so that a client creating httpHandler or Main can tell it from the
+// plug-in's own class missing (REGDB_E_CLASSNOTREG).
+inline constexpr HRESULT kHostTimerClassMissing = static_cast<HRESULT>(0x80040201L);
+
 // A timer of the host: the host contract's Timer class, created by class
 // id (the host registers it, in the registry or for its own process).
-// Raises platform::Error when the host offers none.
+// Raises platform::Error when the host offers none: kHostTimerClassMissing
+// with a text naming the class and the answer, or the failure of creating
+// it.
 Ref<Timer> NewHostTimer();
 Ref<HttpRequest> NewMsxmlHttpRequest();
 // The same over the objects `create` makes in MSXML's place (a test's fake

@@ -8,6 +8,7 @@
 #include <objbase.h>
 
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "marlgate_host.h"
@@ -18,6 +19,7 @@
 #include "platform/windows/connection_point.h"
 #include "platform/windows/dispatch_sink.h"
 #include "platform/windows/factories.h"
+#include "platform/windows/registry.h"
 
 namespace platform::windows {
 
@@ -25,11 +27,26 @@ namespace {
 
 constexpr DISPID kDispIdTimeout = 1;
 
+// Whether CoCreateInstance's answer means that no Timer class is to be had.
+bool ClassMissing(HRESULT hr) {
+  return hr == REGDB_E_CLASSNOTREG || hr == CLASS_E_CLASSNOTAVAILABLE || hr == CO_E_DLLNOTFOUND ||
+         hr == CO_E_ERRORINDLL || hr == HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+}
+
+[[noreturn]] void RaiseClassMissing(HRESULT hr) {
+  wchar_t answer[16];
+  ::wsprintfW(answer, L"0x%08X", static_cast<unsigned>(hr));
+  Raise(kHostTimerClassMissing, L"The host's Timer class " + GuidText(CLSID_Timer) +
+                                    L" is not registered (" + answer +
+                                    L"); a host registers it before it creates the plug-in's objects");
+}
+
 class HostTimer final : public Timer {
  public:
   HostTimer() {
     const HRESULT hr = ::CoCreateInstance(CLSID_Timer, nullptr, CLSCTX_INPROC_SERVER, IID_IHostTimer,
                                           timer_.ReceiveVoid());
+    if (ClassMissing(hr)) RaiseClassMissing(hr);
     if (FAILED(hr) || !timer_) RaiseAutomationFailure(FAILED(hr) ? hr : E_NOINTERFACE, L"Creating the host's timer");
     // The sink refers to this object without owning it; it is detached
     // before this object goes. A Timeout handler may destroy this object:

@@ -4,6 +4,7 @@
 #include "platform/error.h"
 #include "platform/windows/clock_text.h"
 #include "platform/windows/factories.h"
+#include "platform/windows/settings.h"
 
 namespace platform {
 
@@ -34,6 +35,8 @@ class WindowsEnv final : public Env {
   }
 
   wchar_t PathSeparator() const override { return L'\\'; }
+
+  std::optional<Setting> ServiceAddress() override { return windows::ServiceAddressSetting(); }
 };
 
 }  // namespace

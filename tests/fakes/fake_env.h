@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -142,6 +143,7 @@ class FakeEnv : public platform::Env {
   std::wstring LongDate() override { return long_date; }
   std::wstring ShortTime() override { return short_time; }
   wchar_t PathSeparator() const override { return L'/'; }
+  std::optional<platform::Setting> ServiceAddress() override { return service_address; }
 
   // The latest created object still alive; throw std::logic_error when none.
   FakeHttpRequest& LastRequest();
@@ -155,6 +157,7 @@ class FakeEnv : public platform::Env {
   int xml_documents_created = 0;
   int file_systems_handed_out = 0;
 
+  std::optional<platform::Setting> service_address;  // none set
   std::wstring long_date = L"Tuesday, 8 December 2026";
   std::wstring short_time = L"6:43 PM";
 

@@ -1,5 +1,7 @@
 #include "tests/integration/stub_service.h"
 
+#include <chrono>
+
 #include <httplib.h>
 
 #include <strings.h>
@@ -34,6 +36,11 @@ StubService::StubService() : server_(std::make_unique<httplib::Server>()) {
   if (port_ <= 0) throw std::runtime_error("the stub service could not bind");
   // The socket listens from bind on: connections wait until the thread accepts.
   thread_ = std::thread([this] { server_->listen_after_bind(); });
+  // Until the thread runs the server, stop() would not reach it, and a
+  // service made and destroyed at once would wait for ever in the join.
+  for (int i = 0; i < 5000 && !server_->is_running(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 StubService::~StubService() {

@@ -22,6 +22,7 @@ class MarkerEnv final : public Env {
   std::wstring LongDate() override { return L"marker"; }
   std::wstring ShortTime() override { return L"marker"; }
   wchar_t PathSeparator() const override { return L'|'; }
+  std::optional<Setting> ServiceAddress() override { return std::nullopt; }
 };
 
 TEST(EnvTest, ScopedEnvInstallsForItsThreadAndScopeOnly) {

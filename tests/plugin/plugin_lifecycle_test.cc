@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -121,9 +122,56 @@ TEST_F(PluginLifecycleTest, FailedSteps) {
 }
 
 TEST_F(PluginLifecycleTest, ServiceUrlIsFixedButTheHostIsConfigured) {
-  std::wstring url = Main::ServiceURL();
+  std::wstring url = Main::DefaultServiceURL();
   EXPECT_EQ(url.rfind(L"http://", 0), 0u);
   EXPECT_EQ(url.substr(url.size() - 28), L"/marlgate_travels/travel.php");
+}
+
+// An address set for the machine is where the requests go; one that cannot
+// serve is reported once, at Initialize, and the default serves instead.
+TEST_F(PluginLifecycleTest, AServiceAddressSetForTheMachineIsUsedWhenItServes) {
+  const std::wstring fallback = Main::DefaultServiceURL();
+  const std::wstring refused = L"[Marlgate_Travels v1.0.0.2] Error #5 occurred in IPlugin2_Initialize: "
+                               L"The travel service address in REG\\ServiceURL ";
+  const std::wstring used = L"; using " + fallback + L" @ line 132";
+  struct Case {
+    std::optional<std::wstring> setting;
+    std::wstring url;
+    std::wstring chat;  // the one line in chat, or none
+  };
+  const Case cases[] = {
+      {std::nullopt, fallback, L""},
+      {L"", fallback, L""},
+      {L"http://travel.example.org:8080/mt/travel.php", L"http://travel.example.org:8080/mt/travel.php", L""},
+      {L"HTTP://Travel.Example.org/t.php?x=1", L"http://Travel.Example.org/t.php?x=1", L""},
+      {L"http://" + std::wstring(2041, L'a'), L"http://" + std::wstring(2041, L'a'), L""},
+      {L"http://" + std::wstring(2042, L'a'), fallback, refused + L"is longer than 2048 characters" + used},
+      {L"https://travel.example.org/", fallback, refused + L"is not an http:// URL" + used},
+      {L"travel.example.org", fallback, refused + L"is not an http:// URL" + used},
+      {L"http://", fallback, refused + L"names no host" + used},
+      {L"http:///travel.php", fallback, refused + L"names no host" + used},
+      {L"http://:80/travel.php", fallback, refused + L"names no host" + used},
+      {L"http://travel example.org/", fallback,
+       refused + L"holds a blank, a control or a non-ASCII character" + used},
+      {L"http://travel.example.org/\u00e9", fallback,
+       refused + L"holds a blank, a control or a non-ASCII character" + used},
+      {L"http://travel.example.org/\n", fallback,
+       refused + L"holds a blank, a control or a non-ASCII character" + used},
+  };
+  for (const Case& c : cases) {
+    const std::string name = c.setting ? platform::WideToUtf8(c.setting->substr(0, 60)) : "none";
+    Hub::DropPluginState();
+    site_ = platform::MakeRef<fakes::FakeSite>();
+    env_.service_address.reset();
+    if (c.setting) env_.service_address = platform::Setting{*c.setting, L"REG\\ServiceURL"};
+    main_ = std::make_shared<Main>();
+    main_->IPlugin2_Initialize(site_);
+    EXPECT_EQ(ChatTexts(), c.chat.empty() ? std::vector<std::wstring>{} : std::vector<std::wstring>{c.chat})
+        << name;
+    site_->panel().TextBox(L"SearchText").text = L"holt";
+    site_->panel().Button(L"SearchButton").Click();
+    EXPECT_EQ(env_.LastRequest().url, c.url) << name;
+  }
 }
 
 }  // namespace

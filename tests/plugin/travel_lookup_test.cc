@@ -57,7 +57,7 @@ TEST_F(LookupTest, EachLookupPreparesItsListEchoesAndPosts) {
 
     fakes::FakeHttpRequest& request = env_.LastRequest();
     EXPECT_EQ(request.method, L"POST");
-    EXPECT_EQ(request.url, Main::ServiceURL());
+    EXPECT_EQ(request.url, Main::DefaultServiceURL());
     EXPECT_TRUE(request.async);
     EXPECT_EQ(request.body.rfind(c.body_start, 0), 0u) << Narrow(request.body);
     EXPECT_EQ(env_.LastTimer().interval_ms, 240000);
@@ -72,7 +72,7 @@ TEST_F(LookupTest, EachLookupPreparesItsListEchoesAndPosts) {
 }
 
 TEST_F(LookupTest, ServiceUrlIsTheFixedPathOverHttp) {
-  std::wstring url = Main::ServiceURL();
+  std::wstring url = Main::DefaultServiceURL();
   EXPECT_EQ(url.rfind(L"http://", 0), 0u);
   const std::wstring path = L"/marlgate_travels/travel.php";
   ASSERT_GE(url.size(), path.size());

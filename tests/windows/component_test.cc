@@ -141,6 +141,43 @@ TEST_F(ComponentTest, ServesItsTwoClassesAndNothingElse) {
   EXPECT_EQ(none, nullptr);
 }
 
+// httpHandler makes a host timer as it is made. Without the host's Timer
+// class it fails with an error of its own, 0x80040201 with a text naming
+// the class, not with the REGDB_E_CLASSNOTREG of httpHandler itself
+// missing; any other failure of the timer comes through as it is.
+TEST_F(ComponentTest, AMissingTimerClassHasAnErrorOfItsOwn) {
+  constexpr HRESULT kTimerClassMissing = static_cast<HRESULT>(0x80040201L);
+  struct Case {
+    HRESULT answer;
+    HRESULT hr;
+    const wchar_t* text;
+  };
+  const Case cases[] = {
+      {REGDB_E_CLASSNOTREG, kTimerClassMissing,
+       L"The host's Timer class {C1F0E221-767D-4CCA-802B-BAF556068E27} is not registered "
+       L"(0x80040154); a host registers it before it creates the plug-in's objects"},
+      {CLASS_E_CLASSNOTAVAILABLE, kTimerClassMissing, L"(0x80040111)"},
+      {E_OUTOFMEMORY, E_OUTOFMEMORY, L""},
+  };
+  for (const Case& c : cases) {
+    windows_tests::ScopedTimerClassAnswer missing(c.answer);
+    ComPtr<IDispatch> handler;
+    ::SetErrorInfo(0, nullptr);
+    EXPECT_EQ(Factory(CLSID_httpHandler)->CreateInstance(nullptr, IID__httpHandler, handler.ReceiveVoid()),
+              c.hr)
+        << std::hex << c.answer;
+    EXPECT_FALSE(handler);
+    ComPtr<IErrorInfo> info;
+    ASSERT_EQ(::GetErrorInfo(0, info.Receive()), S_OK) << std::hex << c.answer;
+    Bstr text;
+    ASSERT_EQ(info->GetDescription(text.Receive()), S_OK);
+    EXPECT_NE(text.str().find(c.text), std::wstring::npos) << platform::WideToUtf8(text.str());
+  }
+  ComPtr<IDispatch> handler;
+  EXPECT_EQ(Factory(CLSID_httpHandler)->CreateInstance(nullptr, IID__httpHandler, handler.ReceiveVoid()),
+            S_OK);
+}
+
 TEST_F(ComponentTest, CanUnloadOnlyWithoutLiveObjectsOrLocks) {
   EXPECT_EQ(can_unload_now_(), S_OK);
   struct Case {
@@ -684,6 +721,20 @@ TEST_F(HttpHandlerClient, PostRequestByNameTakesItsArgumentsAsAutomationPassesTh
   // next test.
   PumpUntil([&] { return !IsRunning(); });
   platform::MessageLoop::Current().RunUntilIdle(500ms);
+}
+
+// A sink that an earlier sink unadvises during an event hears nothing more,
+// not even the rest of that event.
+TEST_F(HttpHandlerClient, ASinkUnadvisedDuringAnEventHearsNoMoreOfIt) {
+  server_.SetReply("/travel.php", {200, "OK", "<search results=\"A|\"/>"});
+  Advise(first_);
+  const DWORD second_cookie = Advise(second_);
+  first_.on_fail = [&] { point_->Unadvise(second_cookie); };
+  ASSERT_EQ(PostRequest(server_.Url("/travel.php"), L"search", L"a"), S_OK);
+  PumpUntil([&] { return !first_.documents.empty(); });
+  EXPECT_EQ(first_.fail_messages.size(), 2u);
+  EXPECT_TRUE(second_.fail_messages.empty());
+  EXPECT_TRUE(second_.documents.empty());
 }
 
 // A script's `Set h = Nothing` inside its own event handler: the handler

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "platform/component.h"
@@ -56,6 +57,56 @@ TEST(WindowsEnv, ShortTimeOfTheDefaultEnvHasTheLogsForm) {
   ASSERT_LE(colon, 2u);
   EXPECT_EQ(text[colon + 3], L' ');
   EXPECT_EQ(platform::Env::Default()->PathSeparator(), L'\\');
+}
+
+// The service address is the user's value before the machine's; an empty
+// value or one that is not a string counts as none. The test's values go
+// again at the end (the prefix has none of its own).
+TEST(WindowsEnv, ServiceAddressIsTheUsersSettingBeforeTheMachines) {
+  const wchar_t* const key = L"Software\\Marlgate Travels";
+  struct Value {
+    DWORD type;
+    std::wstring text;  // REG_DWORD: none, 7 is stored
+  };
+  auto set = [&](HKEY root, const std::optional<Value>& value) {
+    if (!value) {
+      ::RegDeleteKeyValueW(root, key, L"ServiceURL");
+      return;
+    }
+    const DWORD seven = 7;
+    const BYTE* data = value->type == REG_DWORD ? reinterpret_cast<const BYTE*>(&seven)
+                                                : reinterpret_cast<const BYTE*>(value->text.c_str());
+    const DWORD size = value->type == REG_DWORD ? sizeof seven
+                                                : static_cast<DWORD>((value->text.size() + 1) * sizeof(wchar_t));
+    ASSERT_EQ(::RegSetKeyValueW(root, key, L"ServiceURL", value->type, data, size), ERROR_SUCCESS);
+  };
+  const std::wstring user = L"HKEY_CURRENT_USER\\Software\\Marlgate Travels\\ServiceURL";
+  const std::wstring machine = L"HKEY_LOCAL_MACHINE\\Software\\Marlgate Travels\\ServiceURL";
+  struct Case {
+    std::optional<Value> user, machine;
+    std::optional<platform::Setting> expected;
+  };
+  const Case cases[] = {
+      {std::nullopt, std::nullopt, std::nullopt},
+      {Value{REG_SZ, L"http://u/"}, Value{REG_SZ, L"http://m/"}, platform::Setting{L"http://u/", user}},
+      {std::nullopt, Value{REG_SZ, L"http://m/"}, platform::Setting{L"http://m/", machine}},
+      {Value{REG_SZ, L""}, Value{REG_SZ, L"http://m/"}, platform::Setting{L"http://m/", machine}},
+      {Value{REG_DWORD, L""}, Value{REG_SZ, L"http://m/"}, platform::Setting{L"http://m/", machine}},
+      // Handed on unchecked: the plug-in judges it.
+      {Value{REG_SZ, L"not a url"}, std::nullopt, platform::Setting{L"not a url", user}},
+  };
+  for (const Case& c : cases) {
+    set(HKEY_CURRENT_USER, c.user);
+    set(HKEY_LOCAL_MACHINE, c.machine);
+    const std::optional<platform::Setting> found = platform::Env::Default()->ServiceAddress();
+    ASSERT_EQ(found.has_value(), c.expected.has_value());
+    if (found) {
+      EXPECT_EQ(found->value, c.expected->value);
+      EXPECT_EQ(found->source, c.expected->source);
+    }
+  }
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, key);
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
 }
 
 TEST(WindowsModule, FolderOfAnAddressIsTheFolderOfItsModule) {

@@ -30,13 +30,13 @@ class FakeHostTimer final : public ComObject<IHostTimer, IConnectionPointContain
         events_(static_cast<IConnectionPointContainer*>(this), DIID_DHostTimerEvents) {
     timeout_ = timer_->Timeout.Connect([this](platform::Timer&) {
       ComPtr<IUnknown> keep = ComPtr<IUnknown>::Share(Identity());
-      for (const ComPtr<IDispatch>& sink : events_.Sinks()) {
+      events_.ForEachSink([&](IDispatch* sink) {
         VARIANT source;
         ::VariantInit(&source);
         source.vt = VT_DISPATCH;
         source.pdispVal = static_cast<IHostTimer*>(this);
-        platform::windows::InvokeSink(sink.get(), 1, &source, 1);
-      }
+        platform::windows::InvokeSink(sink, 1, &source, 1);
+      });
     });
   }
 
@@ -88,18 +88,35 @@ class FakeHostTimer final : public ComObject<IHostTimer, IConnectionPointContain
   platform::Connection timeout_;
 };
 
+HRESULT RegisterFake() {
+  auto factory = ComPtr<IClassFactory>::Adopt(new platform::windows::ClassFactory<FakeHostTimer>());
+  return ::CoRegisterClassObject(CLSID_Timer, factory.get(), CLSCTX_INPROC_SERVER,
+                                 REGCLS_MULTIPLEUSE, &g_cookie);
+}
+
+void RevokeFake() {
+  if (g_cookie != 0) ::CoRevokeClassObject(g_cookie);
+  g_cookie = 0;
+}
+
 class FakeHostTimerClass final : public ::testing::Environment {
  public:
-  void SetUp() override {
-    auto factory = ComPtr<IClassFactory>::Adopt(new platform::windows::ClassFactory<FakeHostTimer>());
-    ASSERT_EQ(::CoRegisterClassObject(CLSID_Timer, factory.get(), CLSCTX_INPROC_SERVER,
-                                      REGCLS_MULTIPLEUSE, &g_cookie),
-              S_OK);
+  void SetUp() override { ASSERT_EQ(RegisterFake(), S_OK); }
+  void TearDown() override { RevokeFake(); }
+};
+
+// A class object whose CreateInstance answers one failure.
+class FailingClassFactory final : public platform::windows::ComObject<IClassFactory> {
+ public:
+  explicit FailingClassFactory(HRESULT answer) : answer_(answer) {}
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID, void** out) override {
+    if (out != nullptr) *out = nullptr;
+    return answer_;
   }
-  void TearDown() override {
-    if (g_cookie != 0) ::CoRevokeClassObject(g_cookie);
-    g_cookie = 0;
-  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
+
+ private:
+  HRESULT answer_;
 };
 
 ::testing::Environment* const g_environment =
@@ -108,5 +125,18 @@ class FakeHostTimerClass final : public ::testing::Environment {
 }  // namespace
 
 long LastStartedInterval() { return g_last_interval; }
+
+ScopedTimerClassAnswer::ScopedTimerClassAnswer(HRESULT answer) {
+  RevokeFake();
+  auto factory = ComPtr<IClassFactory>::Adopt(new FailingClassFactory(answer));
+  EXPECT_EQ(::CoRegisterClassObject(CLSID_Timer, factory.get(), CLSCTX_INPROC_SERVER,
+                                    REGCLS_MULTIPLEUSE, &cookie_),
+            S_OK);
+}
+
+ScopedTimerClassAnswer::~ScopedTimerClassAnswer() {
+  if (cookie_ != 0) ::CoRevokeClassObject(cookie_);
+  EXPECT_EQ(RegisterFake(), S_OK);
+}
 
 }  // namespace windows_tests

@@ -332,7 +332,8 @@ TEST_F(HostContractTest, LateBoundMembersByName) {
 
 // Each event, raised through the host's C++ side, reaches every sink
 // advised on the object's connection point with the event's dispatch id
-// and arguments, and stops reaching a sink after its Unadvise. A sink that
+// and arguments, and stops reaching a sink after its Unadvise, even one that
+// another sink unadvises during the event it was to hear. A sink that
 // drops the last reference to the source inside the event (the common
 // `Set x = Nothing`) is safe: the next sink still gets the event from a
 // live object, which goes when the event ends.
@@ -390,6 +391,15 @@ TEST_F(HostContractTest, EventsReachAdvisedSinksAndMayReleaseTheirSource) {
       for (size_t i = 0; i < c.longs.size(); ++i) {
         ExpectValue(call.arguments[i], VT_I4, c.longs[i], "argument " + std::to_string(i));
       }
+    }
+    {
+      ComPtr<RecordingSink> unadvising = NewSink(), unadvised = NewSink();
+      SinkConnection earlier(objects_[c.object].get(), c.events, unadvising->Identity());
+      SinkConnection later(objects_[c.object].get(), c.events, unadvised->Identity());
+      unadvising->during_call = [&] { later.Reset(); };
+      c.raise();
+      EXPECT_EQ(unadvising->calls.size(), 1u) << c.object;
+      EXPECT_TRUE(unadvised->calls.empty()) << c.object << ": unadvised before its turn";
     }
 
     // Advised for good (the connections go with the object), the first sink

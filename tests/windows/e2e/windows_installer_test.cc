@@ -1,7 +1,8 @@
 // The player's installer, as a player without administrator rights uses
 // it, in a Wine prefix of its own made fresh for the test: silent install
-// into the per-user folder, a registration for this user only, the
-// reference host running lookups with the installed plug-in, and a silent
+// into the per-user folder, a registration for this user only, the travel
+// service's address given with /SERVICE=, the reference host running
+// lookups with the installed plug-in against that address, and a silent
 // uninstall that leaves nothing of ours but the player's error log; an
 // upgrade in between changes nothing of that. A prefix without MSXML 4.0
 // and 6.0 gets a refusal and no install.
@@ -38,7 +39,10 @@ using Json = nlohmann::json;
 
 const char* const kOurKeys =
     "DA1DF1DA-18A6|1EBCD13B-85FC|4E4BBEFA-1818|5C3B7E21-4D8A|14D0B042-6F3F|780D804F-D974|"
-    "marlgate_travels|MarlgateTravels";
+    "marlgate_travels|MarlgateTravels|Marlgate Travels\\]";
+// The address the install is given: another host and port than the build's.
+const std::string kServiceHost = "travel.installed.test";
+const std::string kServiceUrl = "http://" + kServiceHost + ":8080/marlgate_travels/travel.php";
 const std::string kMain = "{DA1DF1DA-18A6-473F-851E-0D1A0FBD7D06}";
 
 std::string Environment(const char* name) {
@@ -141,7 +145,10 @@ class WindowsInstaller : public ::testing::Test {
 
 TEST_F(WindowsInstaller, InstallsForTheUserLooksUpAndUninstallsCleanly) {
   FreshPrefix prefix;
-  ASSERT_EQ(Wine({installer_, "/S"}).exit_code, 0);
+  // An address that is not http:// is refused before anything is written.
+  EXPECT_NE(Wine({installer_, "/S", "/SERVICE=ftp://" + kServiceHost + "/"}).exit_code, 0);
+  EXPECT_EQ(prefix.OurKeys(), std::vector<std::string>{});
+  ASSERT_EQ(Wine({installer_, "/S", "/SERVICE=" + kServiceUrl}).exit_code, 0);
   const fs::path folder = prefix.InstallFolder();
   ASSERT_FALSE(folder.empty());
   EXPECT_EQ(FilesIn(folder),
@@ -162,6 +169,8 @@ TEST_F(WindowsInstaller, InstallsForTheUserLooksUpAndUninstallsCleanly) {
                             "UninstallString", "QuietUninstallString"}) {
     EXPECT_NE(entry.output.find(value), std::string::npos) << value << "\n" << entry.output;
   }
+  const CommandRun setting = Wine({"reg", "query", "HKCU\\Software\\Marlgate Travels", "/v", "ServiceURL"});
+  EXPECT_NE(setting.output.find(kServiceUrl), std::string::npos) << setting.output;
 
   // The reference host, pointed at the installed plug-in: a search, a
   // route and notes against the loopback service. A first run without a
@@ -175,7 +184,8 @@ TEST_F(WindowsInstaller, InstallsForTheUserLooksUpAndUninstallsCleanly) {
   const fs::path script = prefix.path() / "lookup.txt";
   std::ofstream(script) << "init nosite\nrelease\ninit\ntype SearchText harrow\nclick SearchButton\nwait\n"
                            "select SearchList 0 0\nwait\nclick GetNotes\nwait\ndump\n";
-  const CommandRun run = Wine({host, "--plugin", dll, "--connect-to", service.ConnectTo(), "--script",
+  const std::string connect_to = kServiceHost + ":8080:127.0.0.1:" + std::to_string(service.port());
+  const CommandRun run = Wine({host, "--plugin", dll, "--connect-to", connect_to, "--script",
                                HostPath(script)});
   ASSERT_EQ(run.exit_code, 0) << run.stderr_text;
   std::istringstream events(run.output);
@@ -187,7 +197,8 @@ TEST_F(WindowsInstaller, InstallsForTheUserLooksUpAndUninstallsCleanly) {
   EXPECT_EQ(panel["controls"]["Dest"]["text"], "Harrow Ford");
   EXPECT_EQ(panel["controls"]["RouteList"]["rows"].size(), 2u);
   EXPECT_EQ(panel["controls"]["Levels"]["text"], "Levels: 10-20");
-  EXPECT_EQ(service.Requests().size(), 3u);
+  ASSERT_EQ(service.Requests().size(), 3u);
+  EXPECT_EQ(service.Requests()[0].Header("Host"), kServiceHost + ":8080");
   ASSERT_TRUE(fs::exists(folder / "errors.txt"));
 
   ASSERT_EQ(Uninstall(), 0);
