@@ -1,6 +1,7 @@
 #include "plugin/service_address.h"
 
 #include <optional>
+#include <string_view>
 
 #include "platform/error.h"
 
@@ -31,6 +32,11 @@ std::wstring ServiceAddressProblem(const std::wstring& address) {
   if (!http) return L"is not an http:// URL";
   for (wchar_t c : address) {
     if (c <= L' ' || c > L'~') return L"holds a blank, a control or a non-ASCII character";
+    // What a URL cannot carry unescaped; a quote is also what an installer
+    // option given in quotes leaves behind.
+    if (std::wstring_view(L"\"<>\\^`{|}").find(c) != std::wstring_view::npos) {
+      return L"holds a character a URL cannot carry";
+    }
   }
   if (address.size() == scheme.size() || address.find_first_of(L"/:?#", scheme.size()) == scheme.size()) {
     return L"names no host";

@@ -32,12 +32,12 @@ constexpr DISPID kDispIdFailMessage = 2;
 // the request's step 4568) when the argument is missing, an array, Null, or
 // a value that has no text.
 std::optional<platform::Variant> ArgumentValue(const VARIANT* argument) {
+  // A by-reference VARIANT holds the caller's VARIANT, itself maybe by
+  // reference once more; VariantCopyInd takes one level only.
+  while (argument != nullptr && argument->vt == (VT_VARIANT | VT_BYREF)) argument = argument->pvarVal;
   if (argument == nullptr) return std::nullopt;
   ScopedVariant value;
   if (FAILED(::VariantCopyInd(value.Receive(), const_cast<VARIANT*>(argument)))) return std::nullopt;
-  // A by-reference VARIANT holds the caller's VARIANT, itself maybe by
-  // reference once more.
-  if (value->vt == (VT_VARIANT | VT_BYREF)) return ArgumentValue(value->pvarVal);
   if ((value->vt & VT_ARRAY) != 0) return std::nullopt;
   switch (value->vt) {
     case VT_ERROR:  // an omitted optional argument

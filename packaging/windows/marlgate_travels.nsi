@@ -96,6 +96,7 @@ Function .onInit
         StrCpy $7 $0 1 $6
         ${If} $7 == ""
         ${OrIf} $7 == " "
+        ${OrIf} $7 == '"'
           ${ExitDo}
         ${EndIf}
         IntOp $6 $6 + 1

@@ -62,8 +62,8 @@ class DispatchSink final : public ComObject<IDispatch> {
     // The handler may detach this sink (and so destroy itself) while it
     // runs: it is called from a copy. Work the module's loop has queued
     // waits until the handler is over, whoever pumps messages inside it.
-    Handler handler = handler_;
     try {
+      Handler handler = handler_;
       MessageLoop::BusyScope busy;
       return handler(member, params);
     } catch (...) {

@@ -22,8 +22,10 @@ namespace platform::windows {
 // class is not to be had (registered neither for the process nor in the
 // registry, or registered to a server that is gone or does not serve it),
 // so that a client creating httpHandler or Main can tell it from the
-// plug-in's own class missing (REGDB_E_CLASSNOTREG).
-inline constexpr HRESULT kHostTimerClassMissing = static_cast<HRESULT>(0x80040201L);
+// plug-in's own class missing (REGDB_E_CLASSNOTREG). FACILITY_ITF with the
+// customer bit set, so that no system code (0x80040201 is one of COM's
+// event codes) reads the same.
+inline constexpr HRESULT kHostTimerClassMissing = static_cast<HRESULT>(0xA0040201L);
 
 // A timer of the host: the host contract's Timer class, created by class
 // id (the host registers it, in the registry or for its own process).

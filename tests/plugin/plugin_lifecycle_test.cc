@@ -157,6 +157,8 @@ TEST_F(PluginLifecycleTest, AServiceAddressSetForTheMachineIsUsedWhenItServes) {
        refused + L"holds a blank, a control or a non-ASCII character" + used},
       {L"http://travel.example.org/\n", fallback,
        refused + L"holds a blank, a control or a non-ASCII character" + used},
+      {L"http://travel.example.org/t.php\"", fallback, refused + L"holds a character a URL cannot carry" + used},
+      {L"http://travel.example.org/<x>", fallback, refused + L"holds a character a URL cannot carry" + used},
   };
   for (const Case& c : cases) {
     const std::string name = c.setting ? platform::WideToUtf8(c.setting->substr(0, 60)) : "none";

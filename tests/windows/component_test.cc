@@ -142,11 +142,11 @@ TEST_F(ComponentTest, ServesItsTwoClassesAndNothingElse) {
 }
 
 // httpHandler makes a host timer as it is made. Without the host's Timer
-// class it fails with an error of its own, 0x80040201 with a text naming
+// class it fails with an error of its own, 0xA0040201 with a text naming
 // the class, not with the REGDB_E_CLASSNOTREG of httpHandler itself
 // missing; any other failure of the timer comes through as it is.
 TEST_F(ComponentTest, AMissingTimerClassHasAnErrorOfItsOwn) {
-  constexpr HRESULT kTimerClassMissing = static_cast<HRESULT>(0x80040201L);
+  constexpr HRESULT kTimerClassMissing = static_cast<HRESULT>(0xA0040201L);
   struct Case {
     HRESULT answer;
     HRESULT hr;
@@ -653,6 +653,7 @@ TEST_F(HttpHandlerClient, PostRequestByNameTakesItsArgumentsAsAutomationPassesTh
     return v;
   };
   VARIANT omitted_value = omitted();
+  VARIANT keep_by_ref = by_ref(VT_VARIANT, keep.get());
   VARIANT empty;
   ::VariantInit(&empty);
   struct Case {
@@ -672,6 +673,8 @@ TEST_F(HttpHandlerClient, PostRequestByNameTakesItsArgumentsAsAutomationPassesTh
        {by_ref(VT_I4, &time_out), by_ref(VT_VARIANT, keep.get()), by_ref(VT_BSTR, &mode_raw),
         by_ref(VT_BSTR, &url_raw)},
        {}, S_OK, 0, "&travel_action=search&Value=ford&", 1700},
+      {"ArgsArr by reference twice", {number(1500), by_ref(VT_VARIANT, &keep_by_ref), text(L"search"), text(url)},
+       {}, S_OK, 0, "&travel_action=search&Value=ford&", 1500},
       {"named, in any order", {text(url), number(1900), text(L"get"), text(L"harrow")}, {0, 3, 1, 2}, S_OK, 0,
        "&travel_action=get&Value=harrow&", 1900},
       {"msTimeOut Empty (JScript's undefined)", {empty, text(L"harrow"), text(L"search"), text(url)}, {}, S_OK,
