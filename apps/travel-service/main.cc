@@ -226,6 +226,7 @@ int main(int argc, char** argv) {
 
   ServeArguments serve;
   std::size_t read_timeout = 5;
+  std::size_t keep_alive = 2;
   CLI::App* serve_command = app.add_subcommand("serve", "Answer the plug-in's requests");
   serve_command->add_option("--db", serve.db, "World database (made by import)")->required();
   serve_command->add_option("--host", serve.server.host, "Address to listen on")
@@ -264,6 +265,10 @@ int main(int argc, char** argv) {
                             "Seconds a request may take to arrive whole, and its reply to be sent")
       ->capture_default_str()
       ->check(CLI::Range(1, 600));
+  serve_command->add_option("--keep-alive", keep_alive,
+                            "Seconds a connection may wait for its first or next request")
+      ->capture_default_str()
+      ->check(CLI::Range(1, 3600));
   serve_command->add_option("--watch", serve.watch_seconds,
                             "Seconds between looks at the --db file, which is loaded again when "
                             "replaced; 0: only on SIGHUP")
@@ -308,6 +313,7 @@ int main(int argc, char** argv) {
         return 2;
       }
       serve.server.request_timeout = std::chrono::seconds(read_timeout);
+      serve.server.keep_alive_idle = std::chrono::seconds(keep_alive);
       serve.server.stop_on_signals = true;
       return Serve(serve);
     }

@@ -4,6 +4,7 @@
 
 #include "service/http/form_decoder.h"
 #include "service/answer/reply_writer.h"
+#include "service/search/search_query.h"
 #include "service/text/unicode_nfc.h"
 #include "service/text/utf8_text.h"
 
@@ -82,7 +83,9 @@ void RequestHandler::Answer(std::string_view action, std::string_view value,
 
   StorePool::Lease store = stores_.Acquire();
   if (search) {
-    if (store->SearchWords(text).size() > kMaxSearchWords) {
+    // Counted as the search splits them: after case folding, which may turn
+    // a letter the name index reads as part of a word into one it does not.
+    if (store->SearchWords(NormalizeSearchText(text)).size() > kMaxSearchWords) {
       Fail(handled, "Use at most " + std::to_string(kMaxSearchWords) + " search words.");
       return;
     }

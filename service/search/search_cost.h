@@ -12,6 +12,10 @@ namespace service {
 // close matches fill the rest with the best the budget finds (fewest edits
 // first).
 struct SearchBudget {
+  // Distinct search words considered, as the search splits them; the
+  // request handler refuses a text with more, and a caller that does not
+  // is cut here, as the close matches' plan grows with 3 to the words.
+  std::size_t words = 8;
   // Close words taken for one search word, fewest edits first (then
   // alphabetical). A word of 8 letters may have some 80 words within two
   // edits; each one is a term of every query it takes part in.

@@ -185,7 +185,8 @@ std::vector<std::string> WorldStore::Search(std::string_view text, std::size_t l
     }
   }
   starting_.Reset();
-  const std::vector<std::string> words = Distinct(SearchWords(normalized));
+  std::vector<std::string> words = Distinct(SearchWords(normalized));
+  if (words.size() > budget_.words) words.resize(budget_.words);
   // A word that begins no word of the names matches no name as a prefix.
   const bool all_begin = std::all_of(words.begin(), words.end(),
                                      [&](const std::string& word) { return similar_->Begins(word); });
