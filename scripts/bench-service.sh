@@ -101,4 +101,7 @@ echo "   beside the costly flood, the ordinary search's and /healthz's p99 <= 10
 printf '%-16s %5s %12s %9s %9s %8s %9s   %s\n' run conns requests/s p50 p99 "bad" timeouts \
   "load average before"
 cat "$runs"
+if awk '$(NF-4) > 0 {bad = 1} END {exit !bad}' "$runs" 2>/dev/null; then
+  echo "WARNING: some replies were not what the run asks for (column \"bad\"): its figures say nothing"
+fi
 echo "machine: $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)"
