@@ -39,6 +39,7 @@ struct ServeArguments {
   service::ServerOptions server;
   std::size_t limit = 50;
   double watch_seconds = 1;
+  std::size_t cache_bytes = std::size_t{64} << 20;
 };
 
 // Splits "HOST:PORT" ("[::1]:PORT" for an IPv6 address); false when it is
@@ -109,10 +110,12 @@ int Serve(ServeArguments arguments) {
     if (reloader) reloader->Request();
   };
 
+  // Before the server, whose loops use it until they end.
+  service::ReplyCache cache(arguments.cache_bytes);
   service::Router router;
   service::Router admin_router;
   service::TravelServer server(router, log, arguments.server, &metrics, &admin_router);
-  router.Add(service::TravelRoute(world));
+  router.Add(service::TravelRoute(world, &cache));
   const auto figures = [&] {
     service::ServiceFigures figures;
     figures.world = world.Get();
@@ -122,6 +125,7 @@ int Serve(ServeArguments arguments) {
     }
     figures.log_lines_dropped = log.Dropped();
     figures.connections_open = server.OpenConnections();
+    if (cache.Enabled()) figures.cache = cache.Read();
     return figures;
   };
   for (service::Router* routes : {&router, &admin_router}) {
@@ -234,8 +238,15 @@ int main(int argc, char** argv) {
   serve_command->add_option("--port", serve.server.port, "Port; 0 picks a free one and prints it")
       ->capture_default_str()
       ->check(CLI::Range(0, 65535));
+  // The loops parse requests and answer kept replies; the workers do the
+  // rest. Measured on 2 cores with the load client beside the service, one
+  // loop answered 38 000 searches a second from the cache with a p99 under
+  // 1 ms, two loops 30 000 with a p99 of 3 ms (docs/travel-service.md).
+  serve.server.threads = std::max<std::size_t>(1, std::thread::hardware_concurrency() / 2);
   serve_command->add_option("--threads", serve.server.threads,
-                            "Event loops (threads) serving connections and answering from the database")
+                            "Event loops (threads) serving connections; they answer from the "
+                            "reply cache and hand other searches to the --workers (default: "
+                            "half the cores, at least one)")
       ->capture_default_str()
       ->check(CLI::Range(1, 256));
   serve.server.database_workers =
@@ -269,6 +280,11 @@ int main(int argc, char** argv) {
                             "Seconds a connection may wait for its first or next request")
       ->capture_default_str()
       ->check(CLI::Range(1, 3600));
+  serve_command->add_option("--cache-bytes", serve.cache_bytes,
+                            "Bytes of replies kept to answer repeated requests without the "
+                            "database; 0 turns the cache off")
+      ->capture_default_str()
+      ->check(CLI::Range(std::size_t{0}, std::size_t{1} << 40));
   serve_command->add_option("--watch", serve.watch_seconds,
                             "Seconds between looks at the --db file, which is loaded again when "
                             "replaced; 0: only on SIGHUP")

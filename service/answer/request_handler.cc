@@ -15,6 +15,7 @@ namespace {
 constexpr std::size_t kEchoLength = 80;
 
 void Fail(HandledRequest& handled, std::string_view reason) {
+  handled.cacheable = false;
   handled.kind = "error";
   handled.reply = ReplyWriter("error").Attribute("reason", reason).Finish();
 }
@@ -64,6 +65,14 @@ HandledRequest RequestHandler::Handle(std::string_view body) const noexcept {
   return handled;
 }
 
+std::optional<std::string> RequestHandler::CacheKey(std::string_view action,
+                                                    std::string_view value) {
+  const std::string normal = ToNfc(TrimBlanks(value));
+  if (action == "search") return "search\n" + NormalizeSearchText(normal);
+  if (action == "get" || action == "more") return std::string(action) + "\n" + FoldCase(normal);
+  return std::nullopt;
+}
+
 void RequestHandler::Answer(std::string_view action, std::string_view value,
                             HandledRequest& handled) const {
   const bool search = action == "search";
@@ -92,10 +101,13 @@ void RequestHandler::Answer(std::string_view action, std::string_view value,
     const std::vector<std::string> names = store->Search(text, result_limit_);
     handled.kind = "search";
     handled.reply = ReplyWriter("search").Attribute("results", JoinTerminated(names)).Finish();
+    handled.cacheable = true;
     return;
   }
 
   std::optional<PlaceDetails> place = store->FindPlace(text);
+  // Found as CacheKey reads the name; not so by the fallback below.
+  handled.cacheable = place.has_value();
   // A world imported before names were normalised may hold a name in another
   // form; the name exactly as the plug-in sent it still finds it there.
   if (!place && TrimBlanks(value) != text) place = store->FindPlace(TrimBlanks(value));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,9 @@ struct HandledRequest {
   std::string kind;    // the reply's root tag: search, get, more or error
   std::string action;  // travel_action as sent ("" when absent)
   std::string value;   // Value as sent ("" when absent)
+  // The reply is the same for every request with this action and a value
+  // of the same CacheKey, on the same world (a found place, a search).
+  bool cacheable = false;
 };
 
 // Answers the plug-in's requests, independent of HTTP: takes the form body
@@ -30,6 +34,12 @@ class RequestHandler {
 
   // Never throws.
   HandledRequest Handle(std::string_view body) const noexcept;
+
+  // What requests with the same answer share: the action and the value as
+  // it is looked up (a search's text normalised as the search reads it, so
+  // "Kar", "kar " and "KAR" share one; a destination's name in NFC and
+  // folded, as it is found). nullopt for an action that has no such reply.
+  static std::optional<std::string> CacheKey(std::string_view action, std::string_view value);
 
   // More search words than this are refused: each one costs an index scan.
   // Words are counted as the name index splits them (WorldStore::SearchWords).

@@ -291,6 +291,12 @@ void HttpConnection::Dispatch() {
     Answer(RefusalReply(404, context_.options.max_body_bytes), false, kXmlType);
     return;
   }
+  if (route_->answer_at_once) {
+    if (std::optional<HandledRequest> handled = route_->answer_at_once(request.body())) {
+      Answer(std::move(*handled), false, route_->content_type);
+      return;
+    }
+  }
   if (route_->reads_database && context_.workers != nullptr) {
     DispatchToWorkers();
     return;

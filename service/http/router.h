@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,10 @@ struct Route {
   // workers (database_workers.h); otherwise on the connection's event loop.
   std::function<HandledRequest(std::string_view body)> answer;
   bool reads_database = false;
+  // When set, called first on the connection's event loop: the reply when
+  // it can be had at once (kept from before), nullopt to have `answer`
+  // called as above. Must be quick and must not throw.
+  std::function<std::optional<HandledRequest>(std::string_view body)> answer_at_once = nullptr;
 };
 
 // The service's routes: a small table, looked up for every request. Filled

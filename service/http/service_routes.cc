@@ -46,16 +46,65 @@ std::string Json(const nlohmann::ordered_json& value) {
   return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
+// The kept reply for `body` on `current`; nullopt on a miss, or for a
+// request the cache has nothing to do with.
+std::optional<HandledRequest> Kept(const WorldSnapshot& current, ReplyCache& cache,
+                                   std::string_view body) {
+  const DecodedForm form = DecodeForm(body);
+  if (!form.error.empty()) return std::nullopt;
+  const std::string* action = form.Find("travel_action");
+  const std::string* value = form.Find("Value");
+  if (action == nullptr || value == nullptr || form.Count("travel_action") > 1 ||
+      form.Count("Value") > 1) {
+    return std::nullopt;
+  }
+  const std::optional<std::string> key = RequestHandler::CacheKey(*action, *value);
+  if (!key) return std::nullopt;
+  std::optional<std::string> reply = cache.Find(current.Number(), *key);
+  if (!reply) return std::nullopt;
+  HandledRequest handled;
+  handled.reply = std::move(*reply);
+  handled.kind = *action;
+  handled.action = *action;
+  handled.value = *value;
+  handled.cacheable = true;
+  return handled;
+}
+
 }  // namespace
 
-Route TravelRoute(const CurrentWorld& world) {
-  return Route{"POST", kTravelPath, kXmlType,
-               [&world](std::string_view body) {
-                 const std::shared_ptr<const WorldSnapshot> current = world.Get();
-                 if (!current) return NoWorld(body);
-                 return current->Handle(body);
-               },
-               true};
+Route TravelRoute(const CurrentWorld& world, ReplyCache* cache) {
+  if (cache != nullptr && !cache->Enabled()) cache = nullptr;
+  Route route{"POST", kTravelPath, kXmlType,
+              [&world, cache](std::string_view body) {
+                const std::shared_ptr<const WorldSnapshot> current = world.Get();
+                if (!current) return NoWorld(body);
+                HandledRequest handled = current->Handle(body);
+                if (cache != nullptr && handled.cacheable && handled.status == 200) {
+                  try {
+                    if (const auto key = RequestHandler::CacheKey(handled.action, handled.value)) {
+                      cache->Insert(current->Number(), *key, handled.reply);
+                    }
+                  } catch (...) {
+                    // Not kept; the reply itself is sound.
+                  }
+                }
+                return handled;
+              },
+              true};
+  if (cache != nullptr) {
+    route.answer_at_once = [&world, cache](std::string_view body) -> std::optional<HandledRequest> {
+      try {
+        const std::shared_ptr<const WorldSnapshot> current = world.Get();
+        if (!current) return std::nullopt;
+        return Kept(*current, *cache, body);
+      } catch (...) {
+        // Answered the long way, which reports what failed.
+        return std::nullopt;
+      }
+    };
+  }
+  return route;
 }
 
 Route TravelRoute(const RequestHandler& handler) {

@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "service/reload/current_world.h"
+#include "service/answer/reply_cache.h"
 #include "service/answer/request_handler.h"
 #include "service/http/router.h"
 #include "service/ops/service_metrics.h"
@@ -18,7 +19,9 @@ inline constexpr char kMetricsPath[] = "/metrics";
 // POST /marlgate_travels/travel.php, answered by the world current when the
 // request arrives (it finishes on that world even if another replaces it
 // meanwhile). While no world is loaded: 503 with an error document.
-Route TravelRoute(const CurrentWorld& world);
+// With `cache` (not null, enabled), replies that can be kept are kept there
+// and what it holds for the current world is answered at once on the loop.
+Route TravelRoute(const CurrentWorld& world, ReplyCache* cache = nullptr);
 // The same, always answered by `handler`.
 Route TravelRoute(const RequestHandler& handler);
 

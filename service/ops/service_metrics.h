@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "service/answer/reply_cache.h"
 #include "service/reload/world_snapshot.h"
 
 namespace service {
@@ -22,6 +23,7 @@ struct ServiceFigures {
   std::uint64_t worlds_refused = 0;
   std::uint64_t log_lines_dropped = 0;
   std::size_t connections_open = 0;
+  std::optional<ReplyCache::Figures> cache;  // absent while the cache is off
 };
 
 // Counts the requests the service answered, for GET /metrics: by action,

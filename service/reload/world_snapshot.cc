@@ -1,5 +1,6 @@
 #include "service/reload/world_snapshot.h"
 
+#include <atomic>
 #include <filesystem>
 #include <optional>
 
@@ -16,11 +17,14 @@ std::size_t Count(const std::optional<std::string>& text) {
   }
 }
 
+std::atomic<std::uint64_t> snapshots_made{0};
+
 }  // namespace
 
 WorldSnapshot::WorldSnapshot(const std::string& path, std::size_t connections,
                              std::size_t result_limit)
-    : started_(std::chrono::steady_clock::now()),
+    : number_(++snapshots_made),
+      started_(std::chrono::steady_clock::now()),
       stores_(path, connections),
       handler_(stores_, result_limit) {
   StorePool::Lease store = stores_.Acquire();

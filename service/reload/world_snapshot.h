@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -39,10 +40,15 @@ class WorldSnapshot {
 
   const WorldFacts& Facts() const { return facts_; }
 
+  // Tells this snapshot from every other of the process: a snapshot made
+  // later has a larger number (reply_cache.h relies on it).
+  std::uint64_t Number() const { return number_; }
+
   // RequestHandler::Handle on this world. Never throws.
   HandledRequest Handle(std::string_view body) const { return handler_.Handle(body); }
 
  private:
+  const std::uint64_t number_;
   std::chrono::steady_clock::time_point started_;
   StorePool stores_;
   RequestHandler handler_;

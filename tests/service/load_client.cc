@@ -47,12 +47,14 @@ void LoadClient::Run(int port, std::size_t connection) {
         continue;
       }
     }
+    const std::uint64_t sent = ++events_;
     if (!client->Send(request)) {
       client.reset();
       Fail("the connection was closed before the request");
       continue;
     }
     const std::optional<RawResponse> reply = client->ReadResponse(std::chrono::seconds(5));
+    const std::uint64_t received = ++events_;
     if (!reply) {
       client.reset();
       Fail("no reply");
@@ -63,16 +65,20 @@ void LoadClient::Run(int port, std::size_t connection) {
       Fail("status " + std::to_string(reply->status) + ": " + reply->body.substr(0, 200));
     } else {
       ++answered_;
-      Note(connection, parsed.Attribute("results"));
+      Note(connection, parsed.Attribute("results"), sent, received);
     }
     if (reply->Closes()) client.reset();
     if (pause_.count() > 0) std::this_thread::sleep_for(pause_);
   }
 }
 
-void LoadClient::Note(std::size_t connection, const std::string& results) {
+void LoadClient::Note(std::size_t connection, const std::string& results, std::uint64_t sent,
+                      std::uint64_t received) {
   const std::lock_guard lock(mutex_);
   ++counts_[results];
+  Timing& timing = timing_[results];
+  timing.last_sent = std::max(timing.last_sent, sent);
+  timing.first_received = std::min(timing.first_received, received);
   std::vector<std::string>& sequence = sequences_[connection];
   if (sequence.empty() || sequence.back() != results) sequence.push_back(results);
 }
@@ -97,6 +103,16 @@ bool LoadClient::InOrder(const std::vector<std::string>& results) const {
     for (const std::string& seen : sequence) {
       at = std::find(at, results.end(), seen);
       if (at == results.end()) return false;
+    }
+  }
+  for (std::size_t earlier = 0; earlier < results.size(); ++earlier) {
+    const auto old = timing_.find(results[earlier]);
+    if (old == timing_.end()) continue;
+    for (std::size_t later = earlier + 1; later < results.size(); ++later) {
+      const auto young = timing_.find(results[later]);
+      if (young != timing_.end() && old->second.last_sent > young->second.first_received) {
+        return false;
+      }
     }
   }
   return true;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
@@ -37,14 +38,17 @@ class LoadClient {
   // Replies whose result list was `results`.
   std::size_t AnsweredWith(const std::string& results) const;
   // True when every connection saw the result lists in this order (each
-  // list from the first time it came on, none coming back after the next).
+  // list from the first time it came on, none coming back after the next),
+  // and across connections too: no request sent after any connection had
+  // received a list was answered with an earlier one.
   bool InOrder(const std::vector<std::string>& results) const;
   // The first failures, for a test's message.
   std::string FailureNotes() const;
 
  private:
   void Run(int port, std::size_t connection);
-  void Note(std::size_t connection, const std::string& results);
+  void Note(std::size_t connection, const std::string& results, std::uint64_t sent,
+            std::uint64_t received);
   void Fail(const std::string& why);
 
   const std::string text_;
@@ -56,6 +60,14 @@ class LoadClient {
   mutable std::mutex mutex_;
   std::map<std::string, std::size_t> counts_;
   std::vector<std::vector<std::string>> sequences_;  // per connection, runs merged
+  // On one clock of events shared by the connections, for each list: the
+  // last request answered with it was sent, and the first reply with it came.
+  struct Timing {
+    std::uint64_t last_sent = 0;
+    std::uint64_t first_received = UINT64_MAX;
+  };
+  std::atomic<std::uint64_t> events_{0};
+  std::map<std::string, Timing> timing_;
   std::vector<std::string> failure_notes_;
   std::vector<std::thread> threads_;
 };

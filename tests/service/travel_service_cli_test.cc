@@ -160,15 +160,20 @@ std::filesystem::path WriteTinyWorld(const TempDir& dir, const std::string& mark
 
 std::string Results(const std::string& marker) { return "Vault of " + marker + "|"; }
 
-// A new world under load, twice, by either way of telling the service:
-// no request fails, and the replies move on to each new world for good.
+// A new world under load, twice, by either way of telling the service,
+// with replies kept (the same search, over and over) and without: no
+// request fails, and the replies move on to each new world for good, on
+// every connection and across them.
 TEST(TravelServiceReloadTest, WorldsReplacedUnderLoadLoseNoRequest) {
   struct Case {
     std::string how;
     std::string watch;  // --watch
     bool hangup;        // SIGHUP after each import
+    std::string cache_bytes;
   };
-  for (const Case& c : {Case{"the file replaced", "0.1", false}, Case{"SIGHUP", "0", true}}) {
+  for (const Case& c : {Case{"the file replaced", "0.1", false, "1000000"},
+                        Case{"SIGHUP", "0", true, "1000000"},
+                        Case{"the file replaced, no replies kept", "0.1", false, "0"}}) {
     SCOPED_TRACE(c.how);
     TempDir dir;
     const std::string db = (dir.Path() / "world.db").string();
@@ -176,9 +181,11 @@ TEST(TravelServiceReloadTest, WorldsReplacedUnderLoadLoseNoRequest) {
     ASSERT_EQ(RunTool({"import", "--db", db, WriteTinyWorld(dir, markers[0]).string()}, dir).code,
               0);
     const std::filesystem::path log_file = dir.Path() / "serve.log";
-    const Child child = service_test::StartService(
-        {"serve", "--db", db, "--port", "0", "--threads", "2", "--watch", c.watch}, log_file);
-    const int port = service_test::ListeningPort(child);
+    const Child child = service_test::StartService({"serve", "--db", db, "--port", "0", "--threads",
+                                                    "2", "--watch", c.watch, "--cache-bytes",
+                                                    c.cache_bytes},
+                                                   log_file);
+    const auto [port, admin_port] = service_test::ListeningPorts(child);
     ASSERT_NE(port, 0);
     service_test::LoadClient load(port, 4, "vault", std::chrono::milliseconds(1));
     EXPECT_TRUE(WaitFor([&] { return load.AnsweredWith(Results(markers[0])) >= 500; }));
@@ -195,6 +202,19 @@ TEST(TravelServiceReloadTest, WorldsReplacedUnderLoadLoseNoRequest) {
     EXPECT_EQ(load.Failed(), 0u) << load.FailureNotes();
     EXPECT_TRUE(load.InOrder({Results("Alder"), Results("Birch"), Results("Cedar")}))
         << "a reply from an old world after one from a new";
+    httplib::Client admin("127.0.0.1", admin_port);
+    const auto metrics = admin.Get("/metrics");
+    ASSERT_TRUE(metrics);
+    // Kept replies answered nearly all of it; each new world dropped them.
+    const bool kept = c.cache_bytes != "0";
+    EXPECT_EQ(metrics->body.find("marlgate_reply_cache_hits_total 0\n") == std::string::npos &&
+                  metrics->body.find("marlgate_reply_cache_hits_total") != std::string::npos,
+              kept)
+        << metrics->body;
+    if (kept) {
+      EXPECT_NE(metrics->body.find("marlgate_reply_cache_dropped_total 2\n"), std::string::npos)
+          << metrics->body;
+    }
     kill(child.pid, SIGTERM);
     EXPECT_EQ(Wait(child), 0);
     const std::string log = ReadFile(log_file);
