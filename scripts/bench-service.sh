@@ -1,25 +1,48 @@
 #!/usr/bin/env bash
-# Load test of the travel service with wrk (figures, not a test): the
+# Load test of the travel service with wrk (figures, not a test), on the
 # generated 100 000-place world (made once, kept in build/bench-world/),
-# searches of apps/travel-service/bench/search.lua, each run with the load
-# average beside it, and a summary of all runs side by side at the end:
-#   prefix    the searches players type, found by the prefix search
-#   misspelt  misspelt words, found only as close matches
-#   costly    the costliest text found ($costly below), alone
-#   beside    while 8 connections send the costly text: one client's
-#             ordinary search, and /healthz on the admin listener
-# The machine's other work counts against the figures: run it when it is
-# quiet.
-# Usage: scripts/bench-service.sh [seconds per run, default 10]
+# with the searches of apps/travel-service/bench/search.lua. Every run
+# measures 8 connections (unless named otherwise) for the given time, with
+# the load average beside it:
+#   floor       nginx serving one reply of the same size as a static file:
+#               the most HTTP gives on this machine; every other figure is
+#               also printed as a ratio to it
+#   zipf        20 000 distinct texts made from the world's own names, asked
+#               with a Zipf-like popularity (search.lua), after a warm-up run
+#               of the same mix, as a running service has seen them before
+#   prefix      the searches players type, found by the prefix search
+#   misspelt    misspelt words, found only as close matches
+#   costly      the costliest text found ($costly below), alone
+#   beside      while 8 connections send the costly text: one client's
+#               ordinary search, and /healthz on the admin listener
+#   ... off     the same mixes on a second copy with no reply cache
+#   ... base    with --baseline BIN, the same mixes on that build of the
+#               service (an older one, say), at its defaults
+# The service runs at its defaults. The machine's other work counts against
+# the figures: run it when it is quiet.
+#
+# Usage: scripts/bench-service.sh [-r ROUNDS] [--baseline BIN] [SECONDS]
+#   SECONDS  per run (default 10); ROUNDS: the whole set again (default 1)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-seconds="${1:-10}"
+seconds=10
+rounds=1
+baseline=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    -r) rounds="$2"; shift 2 ;;
+    --baseline) baseline="$(realpath "$2")"; shift 2 ;;
+    -h|--help) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) seconds="$1"; shift ;;
+  esac
+done
+
 # Five one-letter words (long lists of names each) and three words with
 # some 80 close words each, on this world.
 costly="m%20b%20h%20s%20g%20marefell%20maranfell%20morafell"
 normal="kar%20crypt"
-scripts/deps.sh build bench
+scripts/deps.sh build test bench
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build --target marlgate-travel-service
 
@@ -30,78 +53,149 @@ if [ ! -f "$world/w100k.db" ]; then
   "$bin" generate --places 100000 --out "$world/w100k" --seed 7 >/dev/null
   "$bin" import --db "$world/w100k.db" "$world/w100k" >/dev/null
 fi
+export WRK_NAMES="$world/w100k/places.csv"
 
-out=$(mktemp)
-runs=$(mktemp)
-"$bin" serve --db "$world/w100k.db" --port 0 >"$out" 2>"$world/requests.log" &
-pid=$!
-trap 'kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; rm -f "$out" "$runs"' EXIT
-for _ in $(seq 100); do grep -q "^admin listening" "$out" && break; sleep 0.05; done
-url="http://$(sed -n 's/^listening on //p' "$out")"
-admin="http://$(sed -n 's/^admin listening on //p' "$out")"
+work=$(mktemp -d)
+pids=()
+trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done; rm -rf "$work"' EXIT
+
+# start NAME BIN [OPTION...]: a copy of the service; sets url_NAME and
+# admin_NAME.
+start() {
+  local name=$1 program=$2 out="$work/$1.out"
+  shift 2
+  "$program" serve --db "$world/w100k.db" --port 0 "$@" >"$out" 2>"$world/requests-$name.log" &
+  pids+=($!)
+  for _ in $(seq 200); do grep -q "^admin listening" "$out" && break; sleep 0.05; done
+  printf -v "url_$name" 'http://%s' "$(sed -n 's/^listening on //p' "$out")"
+  printf -v "admin_$name" 'http://%s' "$(sed -n 's/^admin listening on //p' "$out")"
+}
+start cached "$bin"
+start off "$bin" --cache-bytes 0
+[ -n "$baseline" ] && start base "$baseline"
+
+# The floor: nginx (one worker, as one process) serving a reply of the
+# service's, byte for byte, as a static file.
+mkdir -p "$work/nginx/www"
+curl -s -d "&travel_action=search&Value=kar&currentcharacter=Ann%20Lee&random= .5" \
+  "$url_off/marlgate_travels/travel.php" >"$work/nginx/www/reply.xml"
+n="$work/nginx"
+# A free port: nginx ends at once when its port is taken; another is tried.
+for _ in 1 2 3 4 5; do
+  floor_port=$((20000 + RANDOM % 30000))
+  cat >"$n/nginx.conf" <<EOF
+daemon off; master_process off; worker_processes 1;
+pid $n/nginx.pid; lock_file $n/nginx.lock; error_log $n/error.log notice;
+events { worker_connections 1024; }
+http {
+  access_log off; sendfile on; tcp_nopush on;
+  client_body_temp_path $n/body; proxy_temp_path $n/proxy; fastcgi_temp_path $n/fastcgi;
+  uwsgi_temp_path $n/uwsgi; scgi_temp_path $n/scgi;
+  server { listen 127.0.0.1:$floor_port; root $n/www; default_type text/xml; }
+}
+EOF
+  /usr/sbin/nginx -p "$n/" -c "$n/nginx.conf" -e "$n/error.log" &
+  nginx_pid=$!
+  for _ in $(seq 100); do
+    curl -sf "http://127.0.0.1:$floor_port/reply.xml" >/dev/null && break
+    kill -0 "$nginx_pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  kill -0 "$nginx_pid" 2>/dev/null && break
+done
+pids+=("$nginx_pid")
+floor_url="http://127.0.0.1:$floor_port/reply.xml"
+echo "floor: nginx serving a $(wc -c <"$n/www/reply.xml")-byte reply of the service's as a static file"
+
+runs="$work/runs"
+floor_rate=""
 
 # summarize NAME CONNECTIONS LOAD WRK_OUTPUT: one line of the summary.
 summarize() {
-  local rate p50 p99 bad timeouts
+  local rate p50 p99 bad timeouts ratio
   rate=$(echo "$4" | awk '/^Requests\/sec/ {print $2}')
   p50=$(echo "$4" | awk '$1 == "50%" {print $2}')
   p99=$(echo "$4" | awk '$1 == "99%" {print $2}')
   bad=$(echo "$4" | grep -c '^unexpected reply' || true)
   timeouts=$(echo "$4" | sed -n 's/.*timeout \([0-9]*\).*/\1/p')
-  printf '%-16s %5s %12s %9s %9s %8s %9s   %s\n' "$1" "$2" "$rate" "$p50" "$p99" "$bad" \
-    "${timeouts:-0}" "$3" >>"$runs"
+  ratio=$(awk -v r="${rate:-0}" -v f="${floor_rate:-0}" 'BEGIN { if (f > 0) printf "%.2f", r / f; else print "-" }')
+  printf '%-18s %5s %12s %6s %9s %9s %6s %8s   %s\n' "$1" "$2" "$rate" "$ratio" "$p50" "$p99" \
+    "$bad" "${timeouts:-0}" "$3" >>"$runs"
 }
 
-# search NAME CONNECTIONS [VAR=VALUE...]: one wrk run of search.lua.
-search() {
-  local name=$1 connections=$2 load result
-  shift 2
+# run NAME CONNECTIONS URL [VAR=VALUE...]: one wrk run of search.lua.
+run() {
+  local name=$1 connections=$2 url=$3 load result
+  shift 3
   load=$(cut -d' ' -f1-3 /proc/loadavg)
   echo "== $name, $connections connections; load average before: $load"
   result=$(env "$@" wrk -t1 -c"$connections" -d"${seconds}s" --latency \
              -s apps/travel-service/bench/search.lua "$url")
-  echo "$result" | grep -v '^unexpected reply'
-  echo "   load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+  echo "$result" | grep -v '^unexpected reply' | grep -E 'Requests/sec|Latency|99%|Socket' || true
   summarize "$name" "$connections" "$load" "$result"
 }
 
-search prefix 8 WRK_MIX=prefix
-search misspelt 8 WRK_MIX=misspelt
-search costly 8 WRK_SEARCH="$costly"
+# beside URL: the costly text from 8 connections, and beside it one client
+# searching and one asking the admin listener for /healthz, all at once.
+beside() {
+  local url=$1 admin=$2 load flood normal_out health_out flood_pid normal_pid
+  load=$(cut -d' ' -f1-3 /proc/loadavg)
+  echo "== costly at 8 connections, beside it one ordinary search and /healthz on the admin listener; load average before: $load"
+  flood="$work/flood" normal_out="$work/normal" health_out="$work/health"
+  WRK_SEARCH="$costly" wrk -t1 -c8 -d"$((seconds + 2))s" --latency \
+    -s apps/travel-service/bench/search.lua "$url" >"$flood" &
+  flood_pid=$!
+  sleep 1
+  WRK_SEARCH="$normal" wrk -t1 -c1 -d"${seconds}s" --latency \
+    -s apps/travel-service/bench/search.lua "$url" >"$normal_out" &
+  normal_pid=$!
+  wrk -t1 -c1 -d"${seconds}s" --latency "$admin/healthz" >"$health_out"
+  wait "$normal_pid" "$flood_pid"
+  summarize "costly (beside)" 8 "$load" "$(cat "$flood")"
+  summarize "search beside" 1 "$load" "$(cat "$normal_out")"
+  summarize "admin /healthz" 1 "$load" "$(cat "$health_out")"
+}
 
-# The costly text from 8 connections, and beside it one client searching
-# and one asking the admin listener for /healthz, all at once.
-load=$(cut -d' ' -f1-3 /proc/loadavg)
-echo "== costly at 8 connections, beside it one ordinary search and /healthz on the admin listener; load average before: $load"
-flood=$(mktemp)
-normal_out=$(mktemp)
-health_out=$(mktemp)
-WRK_SEARCH="$costly" wrk -t1 -c8 -d"$((seconds + 2))s" --latency \
-  -s apps/travel-service/bench/search.lua "$url" >"$flood" &
-flood_pid=$!
-sleep 1
-WRK_SEARCH="$normal" wrk -t1 -c1 -d"${seconds}s" --latency \
-  -s apps/travel-service/bench/search.lua "$url" >"$normal_out" &
-normal_pid=$!
-wrk -t1 -c1 -d"${seconds}s" --latency "$admin/healthz" >"$health_out"
-wait "$normal_pid" "$flood_pid"
-for f in "$flood" "$normal_out" "$health_out"; do grep -v '^unexpected reply' "$f"; done
-echo "   load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
-summarize "costly (beside)" 8 "$load" "$(cat "$flood")"
-summarize "search beside" 1 "$load" "$(cat "$normal_out")"
-summarize "admin /healthz" 1 "$load" "$(cat "$health_out")"
-rm -f "$flood" "$normal_out" "$health_out"
+for round in $(seq "$rounds"); do
+  echo "######## round $round of $rounds"
+  : >"$runs"
+  load=$(cut -d' ' -f1-3 /proc/loadavg)
+  floor_result=$(wrk -t1 -c8 -d"${seconds}s" --latency "$floor_url")
+  floor_rate=$(echo "$floor_result" | awk '/^Requests\/sec/ {print $2}')
+  summarize "floor (nginx)" 8 "$load" "$floor_result"
 
-search prefix 64 WRK_MIX=prefix
-search misspelt 64 WRK_MIX=misspelt
+  run "zipf (warm-up)" 8 "$url_cached" WRK_MIX=zipf
+  run zipf 8 "$url_cached" WRK_MIX=zipf
+  run prefix 8 "$url_cached" WRK_MIX=prefix
+  run misspelt 8 "$url_cached" WRK_MIX=misspelt
+  run costly 8 "$url_cached" WRK_SEARCH="$costly"
+  beside "$url_cached" "$admin_cached"
+  run "prefix" 64 "$url_cached" WRK_MIX=prefix
+  run "misspelt" 64 "$url_cached" WRK_MIX=misspelt
 
-echo
-echo "== summary (goals at 8 connections: prefix >= 18000 searches/s; costly >= 2000/s;"
-echo "   beside the costly flood, the ordinary search's and /healthz's p99 <= 10 ms)"
-printf '%-16s %5s %12s %9s %9s %8s %9s   %s\n' run conns requests/s p50 p99 "bad" timeouts \
-  "load average before"
-cat "$runs"
-if awk '$(NF-4) > 0 {bad = 1} END {exit !bad}' "$runs" 2>/dev/null; then
-  echo "WARNING: some replies were not what the run asks for (column \"bad\"): its figures say nothing"
-fi
+  # Misses: a copy that keeps no reply works every search from the database.
+  run "zipf off" 8 "$url_off" WRK_MIX=zipf
+  run "prefix off" 8 "$url_off" WRK_MIX=prefix
+  run "misspelt off" 8 "$url_off" WRK_MIX=misspelt
+  run "costly off" 8 "$url_off" WRK_SEARCH="$costly"
+  if [ -n "$baseline" ]; then
+    run "zipf base" 8 "$url_base" WRK_MIX=zipf
+    run "prefix base" 8 "$url_base" WRK_MIX=prefix
+    run "misspelt base" 8 "$url_base" WRK_MIX=misspelt
+    run "costly base" 8 "$url_base" WRK_SEARCH="$costly"
+  fi
+
+  echo
+  echo "== summary of round $round (goals at 8 connections: zipf >= 0.5 x floor with p99 <= 1 ms;"
+  echo "   prefix >= 30000/s; misspelt >= 20000/s; costly >= 2000/s; beside the costly flood,"
+  echo "   the ordinary search's and /healthz's p99 <= 10 ms; no mix slower off than base)"
+  printf '%-18s %5s %12s %6s %9s %9s %6s %8s   %s\n' run conns requests/s floor p50 p99 bad \
+    timeouts "load average before"
+  cat "$runs"
+  if awk '$(NF-4) > 0 {bad = 1} END {exit !bad}' "$runs"; then
+    echo "WARNING: some replies were not what the run asks for (column \"bad\"): its figures say nothing"
+  fi
+done
+echo "reply cache of the cached copy after all rounds:"
+curl -s "$admin_cached/metrics" | grep '^marlgate_reply_cache' || true
 echo "machine: $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)"

@@ -19,7 +19,7 @@ for g in "${groups[@]}"; do
     # nginx: the balancer test runs Debian's nginx as its own process, on
     # loopback ports; the system's nginx service is not used.
     test) packages+=(tmux nginx) ;;
-    bench) packages+=(libbenchmark-dev wrk) ;;
+    bench) packages+=(libbenchmark-dev wrk curl) ;;
     windows) packages+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
                         libwine-dev wine wine64 file binutils nsis p7zip-full) ;;
     guest) packages+=(qemu-system-x86 debootstrap linux-image-amd64 e2fsprogs) ;;
