@@ -34,9 +34,12 @@ std::string ImmutableUri(const std::string& path) {
 SqliteConnection OpenDatabase(const std::string& path) {
   SqliteConnection db(ImmutableUri(path),
                       SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX);
-  // Pages are shared through the file mapping instead of being copied into
-  // every connection's cache.
-  db.Execute("PRAGMA mmap_size=1073741824;");
+  // Read, not memory-mapped: a file cut short under a mapping ends the
+  // whole process (SIGBUS) at the next page read, while a read only fails
+  // that request. Each connection keeps up to 64 MiB of the pages it read
+  // (a 100 000-place world is 36 MiB), which measured as fast as the mapping.
+  db.Execute("PRAGMA mmap_size=0;");
+  db.Execute("PRAGMA cache_size=-65536;");
   std::optional<std::string> version;
   try {
     SqliteStatement schema(db, "SELECT value FROM meta WHERE key = 'schema'");

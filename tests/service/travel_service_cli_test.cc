@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <chrono>
@@ -221,6 +222,33 @@ TEST(TravelServiceReloadTest, WorldsReplacedUnderLoadLoseNoRequest) {
     EXPECT_EQ(Occurrences(log, "serving the world"), 3u) << log;
     EXPECT_EQ(Occurrences(log, "refused"), 0u) << log;
   }
+}
+
+// The file written over in place (cut short, then whole again) while
+// searches read it: at worst those searches fail; the service stays up.
+TEST(TravelServiceReloadTest, AWorldFileWrittenInPlaceNeverBringsTheServiceDown) {
+  TempDir dir;
+  const std::string db = (dir.Path() / "world.db").string();
+  ASSERT_EQ(RunTool({"import", "--db", db, WriteTinyWorld(dir, "Alder").string()}, dir).code, 0);
+  const std::string good = ReadFile(db);
+  const Child child = service_test::StartService(
+      {"serve", "--db", db, "--port", "0", "--watch", "0", "--cache-bytes", "0"},
+      dir.Path() / "serve.log");
+  const int port = service_test::ListeningPort(child);
+  ASSERT_NE(port, 0);
+  service_test::LoadClient load(port, 4, "vault");
+  ASSERT_TRUE(WaitFor([&] { return load.Answered() >= 200; }));
+  for (const std::size_t kept : {std::size_t{0}, std::size_t{100}, good.size() / 2}) {
+    SCOPED_TRACE(kept);
+    service_test::WriteFile(db, good.substr(0, kept));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    service_test::WriteFile(db, good);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(waitpid(child.pid, nullptr, WNOHANG), 0) << "the service ended";
+  }
+  load.Stop();
+  kill(child.pid, SIGTERM);
+  EXPECT_EQ(Wait(child), 0);
 }
 
 // What cannot be served is refused with a log line, and the world being
