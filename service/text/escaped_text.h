@@ -6,10 +6,12 @@
 namespace service {
 
 // The one rule for text the service writes where people and programs read
-// it (the log, standard error, /metrics): control characters (C0, DEL, C1)
-// and bytes that are not UTF-8 are written as `\xNN`, one for each of their
-// bytes (U+009B is `\xC2\x9B`), so that what is written is UTF-8, cannot
-// move a terminal's cursor and is one line. Everything else is kept.
+// it (the log, standard error, /metrics): control characters (C0, DEL, C1),
+// the invisible characters that reorder or hide text (bidirectional
+// controls, zero-width ones, the byte order mark) and bytes that are not
+// UTF-8 are written as `\xNN`, one for each of their bytes (U+009B is
+// `\xC2\x9B`), so that what is written is UTF-8, cannot move a terminal's
+// cursor or reorder a line, and is one line. Everything else is kept.
 // Pure functions, safe on any thread.
 enum class Escaping {
   // A whole line of the log or of standard error: only the rule above.

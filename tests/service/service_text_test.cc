@@ -170,6 +170,10 @@ TEST(EscapedTextTest, ControlsAndBadBytesAreEscapedEverywhere) {
       {"cut \xE2\x80", "cut \\xE2\\x80", "cut \\xE2\\x80", "cut \\\\xE2\\\\x80"},
       {std::string("nul\0del\x7F", 8), "nul\\x00del\\x7F", "nul\\x00del\\x7F",
        "nul\\\\x00del\\\\x7F"},
+      // A right-to-left override and a zero-width space.
+      {"abc\xE2\x80\xAE" "fed\xE2\x80\x8B", "abc\\xE2\\x80\\xAEfed\\xE2\\x80\\x8B",
+       "abc\\xE2\\x80\\xAEfed\\xE2\\x80\\x8B",
+       "abc\\\\xE2\\\\x80\\\\xAEfed\\\\xE2\\\\x80\\\\x8B"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
