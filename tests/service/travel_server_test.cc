@@ -6,11 +6,14 @@
 #include <httplib.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "service/answer/database_workers.h"
 #include "service/reload/current_world.h"
 #include "service/answer/request_handler.h"
 #include "service/ops/service_metrics.h"
@@ -374,3 +377,32 @@ TEST(ServiceRoutesTest, HealthAndMetricsFollowTheWorldBeingServed) {
   log.Close(std::chrono::seconds(1));
   ::close(log_fd);
 }
+
+namespace {
+
+// The queue bound: with its one thread busy and `max_queued` jobs waiting,
+// one more is refused (the HTTP layer's 503); every job taken runs, the
+// queued ones even when the workers are destroyed first.
+TEST(DatabaseWorkersTest, RefusesPastItsQueueAndRunsWhatItTook) {
+  std::atomic<int> ran{0};
+  std::mutex gate;
+  std::unique_lock hold(gate);
+  {
+    service::DatabaseWorkers workers(1, 2);
+    std::atomic<bool> started{false};
+    ASSERT_TRUE(workers.Submit([&] {
+      started = true;
+      const std::lock_guard wait(gate);
+      ++ran;
+    }));
+    ASSERT_TRUE(service_test::WaitFor([&] { return started.load(); }));
+    EXPECT_TRUE(workers.Submit([&] { ++ran; }));
+    EXPECT_TRUE(workers.Submit([&] { ++ran; }));
+    EXPECT_EQ(workers.Queued(), 2u);
+    EXPECT_FALSE(workers.Submit([&] { ++ran; }));
+    hold.unlock();
+  }
+  EXPECT_EQ(ran, 3);
+}
+
+}  // namespace
