@@ -39,7 +39,6 @@ SqliteConnection OpenDatabase(const std::string& path) {
   // that request. Each connection keeps up to 64 MiB of the pages it read
   // (a 100 000-place world is 36 MiB), which measured as fast as the mapping.
   db.Execute("PRAGMA mmap_size=0;");
-  db.Execute("PRAGMA cache_size=-65536;");
   std::optional<std::string> version;
   try {
     SqliteStatement schema(db, "SELECT value FROM meta WHERE key = 'schema'");
@@ -61,6 +60,9 @@ SqliteConnection OpenDatabase(const std::string& path) {
                      ", this service reads " + std::string(kStoreSchemaVersion) +
                      "); import the world again");
   }
+  // After the check: setting it reads the file's schema, whose faults the
+  // check names.
+  db.Execute("PRAGMA cache_size=-65536;");
   return db;
 }
 
