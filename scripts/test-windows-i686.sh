@@ -241,6 +241,9 @@ check() {
   fi
 }
 
+# shellcheck source=scripts/lib/gtest-summary.sh
+source scripts/lib/gtest-summary.sh
+
 # gtest NAME: a GoogleTest program's step, counted by its tests; one that
 # ends without its summary (a crash, its limit) counts as one failure.
 gtest() {
@@ -253,25 +256,7 @@ gtest() {
     return
   fi
   tr -d '\r' <"$log" >"$log.txt"
-  local p f s
-  p=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\.$/\1/p' "$log.txt" | tail -1)
-  f=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\?, listed below:$/\1/p' "$log.txt" | tail -1)
-  s=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\?, listed below:$/\1/p' "$log.txt" | tail -1)
-  if [ -z "$p" ] && [ -z "$f" ]; then
-    failed=$((failed + 1))
-    echo "FAILED  $name ended without its summary (status $status; log: $log)"
-    tail -30 "$log.txt"
-    return
-  fi
-  passed=$((passed + ${p:-0}))
-  failed=$((failed + ${f:-0}))
-  skipped=$((skipped + ${s:-0}))
-  echo "$name: ${p:-0} passed, ${f:-0} failed, ${s:-0} skipped"
-  if [ -n "$f" ] || [ "$status" -ne 0 ]; then
-    grep -E '^\[  FAILED  \]|Failure$' "$log.txt" | head -20 || true
-    [ -n "$f" ] || failed=$((failed + 1))
-  fi
-  grep -E '^\[  SKIPPED \] [A-Za-z][^ ]*$' "$log.txt" || true
+  count_gtest "$name" "$log.txt" "$status"
 }
 
 check prefix32

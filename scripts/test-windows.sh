@@ -107,6 +107,9 @@ heap_check=(env OANOCACHE=1 WINEDEBUG=-all,err+heap,warn+heap)
 # at a load average of 12-14.
 program_limit=1500
 
+# shellcheck source=scripts/lib/gtest-summary.sh
+source scripts/lib/gtest-summary.sh
+
 # gtest NAME COMMAND...: runs a GoogleTest program and counts its tests; a
 # program that ends without its summary (a crash) counts as one failure, and
 # so does a run with heap warnings of Wine's, in the program's output or in
@@ -130,24 +133,7 @@ gtest() {
     echo "FAILED  $name: $heap heap warnings of Wine's (logs: $log, $wine_stderr)"
     cat "$log" "$wine_stderr" | grep -E ':(warn|err):heap:' | sort | uniq -c | sort -rn | head -10
   fi
-  local p f s
-  p=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\.$/\1/p' "$log" | tail -1)
-  f=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\?, listed below:$/\1/p' "$log" | tail -1)
-  s=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\?, listed below:$/\1/p' "$log" | tail -1)
-  if [ -z "$p" ] && [ -z "$f" ]; then
-    failed=$((failed + 1))
-    echo "FAILED  $name ended without its summary (status $status; log: $log)"
-    tail -30 "$log"
-    return
-  fi
-  passed=$((passed + ${p:-0}))
-  failed=$((failed + ${f:-0}))
-  skipped=$((skipped + ${s:-0}))
-  echo "$name: ${p:-0} passed, ${f:-0} failed, ${s:-0} skipped"
-  if [ -n "$f" ] || [ "$status" -ne 0 ]; then
-    grep -E '^\[  FAILED  \]|Failure$' "$log" | head -20 || true
-    [ -n "$f" ] || failed=$((failed + 1))
-  fi
+  count_gtest "$name" "$log" "$status"
 }
 
 # --- the 32-bit plug-in's build, checked (the guest suite runs it) -----------
