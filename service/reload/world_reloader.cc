@@ -91,7 +91,9 @@ bool WorldReloader::Load(const std::string& why) {
     log_.Note("serving the world " + QuotedField(facts.name) + " (" +
               std::to_string(facts.places) + " places) from " + options_.path +
               ", loaded in " + Milliseconds(facts.load_time) + " (" + why + ")");
+    const std::uint64_t number = loaded->Number();
     std::shared_ptr<const WorldSnapshot> replaced = world_.Replace(std::move(loaded));
+    if (options_.served) options_.served(number);
     // Any earlier one still waiting has had its time.
     if (replaced) retired_ = std::move(replaced);
     served_ = file;

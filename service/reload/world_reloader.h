@@ -25,6 +25,11 @@ struct ReloadOptions {
   // How often the file at `path` is looked at; zero: never (only Request
   // loads again).
   std::chrono::milliseconds watch_interval{1000};
+  // Called on the reloader's thread right after each world it loaded is
+  // being served, with the world's number (WorldSnapshot::Number): what
+  // belongs to older worlds (kept replies) can be dropped here rather than
+  // by a request. Must not throw.
+  std::function<void(std::uint64_t world)> served;
 };
 
 // Loads the world database at a path into a CurrentWorld: once at start,

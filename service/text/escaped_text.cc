@@ -1,5 +1,7 @@
 #include "service/text/escaped_text.h"
 
+#include <unicode/uchar.h>
+
 #include "service/text/utf8_text.h"
 
 namespace service {
@@ -7,12 +9,14 @@ namespace service {
 namespace {
 
 // Invisible characters that reorder or hide what follows them on a
-// terminal or in a viewer: the bidirectional embeddings, overrides,
-// isolates and marks, and the zero-width ones (a log line could otherwise
-// show text in another order than it was written).
-bool IsInvisibleFormat(char32_t c) {
-  return (c >= 0x200B && c <= 0x200F) || (c >= 0x202A && c <= 0x202E) ||
-         (c >= 0x2060 && c <= 0x2069) || c == 0x061C || c == 0xFEFF;
+// terminal or in a viewer (format characters: the bidirectional controls,
+// zero-width ones, tags, the byte order mark), and the line and paragraph
+// separators some viewers break lines at; a log line could otherwise show
+// text in another order than it was written, or as two lines.
+bool IsInvisible(char32_t c) {
+  if (c < 0x80) return false;
+  const auto type = static_cast<UCharCategory>(u_charType(static_cast<UChar32>(c)));
+  return type == U_FORMAT_CHAR || type == U_LINE_SEPARATOR || type == U_PARAGRAPH_SEPARATOR;
 }
 
 }  // namespace
@@ -29,7 +33,7 @@ void AppendEscaped(std::string& out, std::string_view text, Escaping how) {
     } else if (how == Escaping::kPrometheusLabel && code_point == '\n') {
       out += "\\n";
     } else if (code_point == kBadCodePoint || IsControl(code_point) ||
-               IsInvisibleFormat(code_point)) {
+               IsInvisible(code_point)) {
       for (std::size_t i = start; i < pos; ++i) {
         const auto byte = static_cast<unsigned char>(text[i]);
         out += byte_escape;

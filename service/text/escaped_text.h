@@ -7,8 +7,9 @@ namespace service {
 
 // The one rule for text the service writes where people and programs read
 // it (the log, standard error, /metrics): control characters (C0, DEL, C1),
-// the invisible characters that reorder or hide text (bidirectional
-// controls, zero-width ones, the byte order mark) and bytes that are not
+// the invisible characters that reorder or hide text (Unicode's format
+// characters: bidirectional controls, zero-width ones, tags, the byte order
+// mark), the line and paragraph separators, and bytes that are not
 // UTF-8 are written as `\xNN`, one for each of their bytes (U+009B is
 // `\xC2\x9B`), so that what is written is UTF-8, cannot move a terminal's
 // cursor or reorder a line, and is one line. Everything else is kept.

@@ -11,6 +11,9 @@
 
 #include "service/answer/reply_cache.h"
 #include "service/answer/request_handler.h"
+#include "service/text/keyed_hash.h"
+
+using namespace std::string_literals;
 
 namespace {
 
@@ -111,6 +114,22 @@ TEST(ReplyCacheTest, ThreadsNeverSeeAnOlderWorldsReply) {
   EXPECT_EQ(wrong, 0);
   EXPECT_EQ(over, 0);
   EXPECT_GT(cache.Read().hits, 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// SipHash-2-4's reference vectors (key 00..0F; messages 00.., of length 0,
+// 7, 8 and 15): a wrong round or byte order changes them.
+TEST(KeyedHashTest, MatchesTheReferenceVectors) {
+  const service::KeyedHash hash({0x0706050403020100ULL, 0x0F0E0D0C0B0A0908ULL});
+  const std::string message = "\x00\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0A\x0B\x0C\x0D\x0E"s;
+  EXPECT_EQ(hash(message.substr(0, 0)), 0x726FDB47DD0E0E31ULL);
+  EXPECT_EQ(hash(message.substr(0, 7)), 0xAB0200F58B01D137ULL);
+  EXPECT_EQ(hash(message.substr(0, 8)), 0x93F5F5799A932462ULL);
+  EXPECT_EQ(hash(message.substr(0, 15)), 0xA129CA6149BE45E5ULL);
+  EXPECT_NE(service::KeyedHash()("kar"), service::KeyedHash()("kar"));
 }
 
 }  // namespace

@@ -170,6 +170,10 @@ TEST(EscapedTextTest, ControlsAndBadBytesAreEscapedEverywhere) {
       {"cut \xE2\x80", "cut \\xE2\\x80", "cut \\xE2\\x80", "cut \\\\xE2\\\\x80"},
       {std::string("nul\0del\x7F", 8), "nul\\x00del\\x7F", "nul\\x00del\\x7F",
        "nul\\\\x00del\\\\x7F"},
+      // A line separator and a tag letter.
+      {"a\xE2\x80\xA8" "b\xF3\xA0\x81\x81", "a\\xE2\\x80\\xA8b\\xF3\\xA0\\x81\\x81",
+       "a\\xE2\\x80\\xA8b\\xF3\\xA0\\x81\\x81",
+       "a\\\\xE2\\\\x80\\\\xA8b\\\\xF3\\\\xA0\\\\x81\\\\x81"},
       // A right-to-left override and a zero-width space.
       {"abc\xE2\x80\xAE" "fed\xE2\x80\x8B", "abc\\xE2\\x80\\xAEfed\\xE2\\x80\\x8B",
        "abc\\xE2\\x80\\xAEfed\\xE2\\x80\\x8B",
