@@ -75,7 +75,9 @@ start off "$bin" --cache-bytes 0
 [ -n "$baseline" ] && start base "$baseline"
 
 # The floor: nginx (one worker, as one process) serving a reply of the
-# service's, byte for byte, as a static file.
+# service's, byte for byte, as a static file, set up for its best here: the
+# file's descriptor kept open, read rather than sent with sendfile (which
+# measured 25-30% slower for a file this small).
 mkdir -p "$work/nginx/www"
 curl -s -d "&travel_action=search&Value=kar&currentcharacter=Ann%20Lee&random= .5" \
   "$url_off/marlgate_travels/travel.php" >"$work/nginx/www/reply.xml"
@@ -88,7 +90,7 @@ daemon off; master_process off; worker_processes 1;
 pid $n/nginx.pid; lock_file $n/nginx.lock; error_log $n/error.log notice;
 events { worker_connections 1024; }
 http {
-  access_log off; sendfile on; tcp_nopush on;
+  access_log off; open_file_cache max=16;
   client_body_temp_path $n/body; proxy_temp_path $n/proxy; fastcgi_temp_path $n/fastcgi;
   uwsgi_temp_path $n/uwsgi; scgi_temp_path $n/scgi;
   server { listen 127.0.0.1:$floor_port; root $n/www; default_type text/xml; }
