@@ -167,25 +167,28 @@ std::string ServiceMetrics::Render(const ServiceFigures& figures) const {
   out += "marlgate_log_lines_dropped_total " + std::to_string(figures.log_lines_dropped) + "\n";
   if (figures.cache) {
     const ReplyCache::Figures& cache = *figures.cache;
-    Family(out, "marlgate_reply_cache_hits_total", "counter",
-           "Travel requests answered with a kept reply, without the database.");
-    out += "marlgate_reply_cache_hits_total " + std::to_string(cache.hits) + "\n";
-    Family(out, "marlgate_reply_cache_misses_total", "counter",
-           "Travel requests looked up in the reply cache and not found there.");
-    out += "marlgate_reply_cache_misses_total " + std::to_string(cache.misses) + "\n";
-    Family(out, "marlgate_reply_cache_evictions_total", "counter",
-           "Kept replies dropped to make room for others.");
-    out += "marlgate_reply_cache_evictions_total " + std::to_string(cache.evictions) + "\n";
-    Family(out, "marlgate_reply_cache_dropped_total", "counter",
-           "Kept replies dropped because a newer world was served.");
-    out += "marlgate_reply_cache_dropped_total " + std::to_string(cache.dropped) + "\n";
-    Family(out, "marlgate_reply_cache_bytes", "gauge",
-           "Bytes the kept replies take, keys and bookkeeping included.");
-    out += "marlgate_reply_cache_bytes " + std::to_string(cache.bytes) + "\n";
-    Family(out, "marlgate_reply_cache_max_bytes", "gauge", "The reply cache's bound (--cache-bytes).");
-    out += "marlgate_reply_cache_max_bytes " + std::to_string(cache.max_bytes) + "\n";
-    Family(out, "marlgate_reply_cache_entries", "gauge", "Replies kept.");
-    out += "marlgate_reply_cache_entries " + std::to_string(cache.entries) + "\n";
+    const struct {
+      std::string_view name, type, help;
+      std::uint64_t value;
+    } samples[] = {
+        {"marlgate_reply_cache_hits_total", "counter",
+         "Travel requests answered with a kept reply, without the database.", cache.hits},
+        {"marlgate_reply_cache_misses_total", "counter",
+         "Travel requests looked up in the reply cache and not found there.", cache.misses},
+        {"marlgate_reply_cache_evictions_total", "counter",
+         "Kept replies dropped to make room for others.", cache.evictions},
+        {"marlgate_reply_cache_dropped_total", "counter",
+         "Kept replies dropped because a newer world was served.", cache.dropped},
+        {"marlgate_reply_cache_bytes", "gauge",
+         "Bytes the kept replies take, keys and bookkeeping included.", cache.bytes},
+        {"marlgate_reply_cache_max_bytes", "gauge", "The reply cache's bound (--cache-bytes).",
+         cache.max_bytes},
+        {"marlgate_reply_cache_entries", "gauge", "Replies kept.", cache.entries},
+    };
+    for (const auto& sample : samples) {
+      Family(out, sample.name, sample.type, sample.help);
+      out += std::string(sample.name) + " " + std::to_string(sample.value) + "\n";
+    }
   }
   return out;
 }
