@@ -43,7 +43,8 @@ struct SearchBudget {
 // every machine). Index queries and terms are those given to the name
 // index, entries the lengths of the lists they read (as the world's
 // vocabulary counts them); rows are those stepped from any statement; pages
-// are the database pages SQLite fetched for it outside its file mapping.
+// are the database pages SQLite fetched for it, from the connection's page
+// cache or the file.
 struct SearchCost {
   std::size_t index_queries = 0;
   std::size_t index_terms = 0;
