@@ -14,7 +14,8 @@
 #   misspelt    misspelt words, found only as close matches
 #   costly      the costliest text found ($costly below), alone
 #   beside      while 8 connections send the costly text: one client's
-#               ordinary search, and /healthz on the admin listener
+#               ordinary search, and /healthz on the admin listener (also
+#               on the copy without the cache, where the workers answer it)
 #   ... off     the same mixes on a second copy with no reply cache
 #   ... base    with --baseline BIN, the same mixes on that build of the
 #               service (an older one, say), at its defaults
@@ -121,7 +122,7 @@ summarize() {
   bad=$(echo "$4" | grep -c '^unexpected reply' || true)
   timeouts=$(echo "$4" | sed -n 's/.*timeout \([0-9]*\).*/\1/p')
   ratio=$(awk -v r="${rate:-0}" -v f="${floor_rate:-0}" 'BEGIN { if (f > 0) printf "%.2f", r / f; else print "-" }')
-  printf '%-18s %5s %12s %6s %9s %9s %6s %8s   %s\n' "$1" "$2" "$rate" "$ratio" "$p50" "$p99" \
+  printf '%-20s %5s %12s %6s %9s %9s %6s %8s   %s\n' "$1" "$2" "$rate" "$ratio" "$p50" "$p99" \
     "$bad" "${timeouts:-0}" "$3" >>"$runs"
 }
 
@@ -137,12 +138,14 @@ run() {
   summarize "$name" "$connections" "$load" "$result"
 }
 
-# beside URL: the costly text from 8 connections, and beside it one client
-# searching and one asking the admin listener for /healthz, all at once.
+# beside URL ADMIN [SUFFIX]: the costly text from 8 connections, and beside
+# it one client searching and one asking the admin listener for /healthz,
+# all at once. On the copy without the cache ("off") every costly search is
+# worked by the database workers, as a flood of distinct costly texts is.
 beside() {
-  local url=$1 admin=$2 load flood normal_out health_out flood_pid normal_pid
+  local url=$1 admin=$2 suffix=${3:-} load flood normal_out health_out flood_pid normal_pid
   load=$(cut -d' ' -f1-3 /proc/loadavg)
-  echo "== costly at 8 connections, beside it one ordinary search and /healthz on the admin listener; load average before: $load"
+  echo "== costly${suffix} at 8 connections, beside it one ordinary search and /healthz on the admin listener; load average before: $load"
   flood="$work/flood" normal_out="$work/normal" health_out="$work/health"
   WRK_SEARCH="$costly" wrk -t1 -c8 -d"$((seconds + 2))s" --latency \
     -s apps/travel-service/bench/search.lua "$url" >"$flood" &
@@ -153,9 +156,9 @@ beside() {
   normal_pid=$!
   wrk -t1 -c1 -d"${seconds}s" --latency "$admin/healthz" >"$health_out"
   wait "$normal_pid" "$flood_pid"
-  summarize "costly (beside)" 8 "$load" "$(cat "$flood")"
-  summarize "search beside" 1 "$load" "$(cat "$normal_out")"
-  summarize "admin /healthz" 1 "$load" "$(cat "$health_out")"
+  summarize "costly (beside)$suffix" 8 "$load" "$(cat "$flood")"
+  summarize "search beside$suffix" 1 "$load" "$(cat "$normal_out")"
+  summarize "admin /healthz$suffix" 1 "$load" "$(cat "$health_out")"
 }
 
 for round in $(seq "$rounds"); do
@@ -180,6 +183,7 @@ for round in $(seq "$rounds"); do
   run "prefix off" 8 "$url_off" WRK_MIX=prefix
   run "misspelt off" 8 "$url_off" WRK_MIX=misspelt
   run "costly off" 8 "$url_off" WRK_SEARCH="$costly"
+  beside "$url_off" "$admin_off" " off"
   if [ -n "$baseline" ]; then
     run "zipf base" 8 "$url_base" WRK_MIX=zipf
     run "prefix base" 8 "$url_base" WRK_MIX=prefix
@@ -191,7 +195,7 @@ for round in $(seq "$rounds"); do
   echo "== summary of round $round (goals at 8 connections: zipf >= 0.5 x floor with p99 <= 1 ms;"
   echo "   prefix >= 30000/s; misspelt >= 20000/s; costly >= 2000/s; beside the costly flood,"
   echo "   the ordinary search's and /healthz's p99 <= 10 ms; no mix slower off than base)"
-  printf '%-18s %5s %12s %6s %9s %9s %6s %8s   %s\n' run conns requests/s floor p50 p99 bad \
+  printf '%-20s %5s %12s %6s %9s %9s %6s %8s   %s\n' run conns requests/s floor p50 p99 bad \
     timeouts "load average before"
   cat "$runs"
   if awk '$(NF-4) > 0 {bad = 1} END {exit !bad}' "$runs"; then
