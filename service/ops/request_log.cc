@@ -1,8 +1,8 @@
 #include "service/ops/request_log.h"
 
-#include <cstdio>
-#include <ctime>
+#include <charconv>
 #include <string>
+#include <system_error>
 
 #include "service/text/escaped_text.h"
 #include "service/text/utf8_text.h"
@@ -19,20 +19,55 @@ void AppendQuoted(std::string& line, std::string_view text) {
 }
 
 std::string Timestamp() {
-  const auto now = std::chrono::system_clock::now();
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          now.time_since_epoch()).count() % 1000;
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
-                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                static_cast<int>(millis));
+  std::string text;
+  AppendLogTime(text, std::chrono::system_clock::now());
   return text;
 }
 
+// Digits of a number (0 or more), at least `width` of them.
+void AppendPadded(std::string& line, long long value, std::size_t width) {
+  char digits[24];
+  const char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  const auto length = static_cast<std::size_t>(end - digits);
+  if (length < width) line.append(width - length, '0');
+  line.append(digits, length);
+}
+
 }  // namespace
+
+// Both are written for every request, so by hand: snprintf made a sixth of
+// the work an event loop does for a kept reply.
+void AppendLogTime(std::string& line, std::chrono::system_clock::time_point time) {
+  using namespace std::chrono;
+  const auto millis = floor<milliseconds>(time);
+  const auto day = floor<days>(millis);
+  const year_month_day date(day);
+  const hh_mm_ss clock(millis - day);
+  AppendPadded(line, static_cast<int>(date.year()), 4);
+  line += '-';
+  AppendPadded(line, static_cast<unsigned>(date.month()), 2);
+  line += '-';
+  AppendPadded(line, static_cast<unsigned>(date.day()), 2);
+  line += 'T';
+  AppendPadded(line, clock.hours().count(), 2);
+  line += ':';
+  AppendPadded(line, clock.minutes().count(), 2);
+  line += ':';
+  AppendPadded(line, clock.seconds().count(), 2);
+  line += '.';
+  AppendPadded(line, clock.subseconds().count(), 3);
+  line += 'Z';
+}
+
+void AppendMilliseconds(std::string& line, std::chrono::nanoseconds taken) {
+  // As "%.3f" writes it (to_chars with a precision rounds as printf does).
+  char text[64];
+  const double millis = std::chrono::duration<double, std::milli>(taken).count();
+  const auto [end, error] =
+      std::to_chars(text, text + sizeof text, millis, std::chars_format::fixed, 3);
+  if (error == std::errc()) line.append(text, static_cast<std::size_t>(end - text));
+  line += "ms";
+}
 
 RequestLog::RequestLog(int fd, std::size_t max_queued_bytes)
     : writer_(fd, max_queued_bytes, [](std::uint64_t dropped) {
@@ -42,7 +77,9 @@ RequestLog::RequestLog(int fd, std::size_t max_queued_bytes)
 
 void RequestLog::Write(std::string_view action, std::string_view value, int status,
                        std::string_view kind, std::optional<std::chrono::nanoseconds> taken) {
-  std::string line = Timestamp();
+  std::string line;
+  line.reserve(96 + value.size());
+  AppendLogTime(line, std::chrono::system_clock::now());
   line += ' ';
   if (action.empty()) {
     line += '-';
@@ -57,10 +94,7 @@ void RequestLog::Write(std::string_view action, std::string_view value, int stat
   line += kind.empty() ? std::string_view("-") : kind;
   line += ' ';
   if (taken) {
-    char duration[32];
-    std::snprintf(duration, sizeof duration, "%.3fms",
-                  std::chrono::duration<double, std::milli>(*taken).count());
-    line += duration;
+    AppendMilliseconds(line, *taken);
   } else {
     line += '-';
   }

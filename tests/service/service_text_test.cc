@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "service/world/csv.h"
 #include "service/http/form_decoder.h"
+#include "service/ops/request_log.h"
 #include "service/answer/reply_writer.h"
 #include "service/search/edit_distance.h"
 #include "service/text/escaped_text.h"
@@ -189,6 +192,36 @@ TEST(EscapedTextTest, ControlsAndBadBytesAreEscapedEverywhere) {
       EXPECT_TRUE(service::IsValidUtf8(out)) << out;
       EXPECT_FALSE(service::HasControl(out)) << out;
     }
+  }
+}
+
+TEST(RequestLogTest, TimeAndDurationFieldsAreWhatPrintfWrote) {
+  using std::chrono::milliseconds;
+  using std::chrono::system_clock;
+  const struct {
+    long long millis_since_1970;
+    const char* time;
+  } times[] = {
+      {0, "1970-01-01T00:00:00.000Z"},
+      {951782399999, "2000-02-28T23:59:59.999Z"},
+      {951868800007, "2000-03-01T00:00:00.007Z"},  // after a leap day
+      {1714558502117, "2024-05-01T10:15:02.117Z"},
+      {4102444799050, "2099-12-31T23:59:59.050Z"},
+  };
+  for (const auto& row : times) {
+    std::string line = "x";
+    service::AppendLogTime(line, system_clock::time_point(milliseconds(row.millis_since_1970)));
+    EXPECT_EQ(line, std::string("x") + row.time);
+  }
+  // The duration as "%.3fms" wrote it, ties and long ones included.
+  for (const long long nanos : {0LL, 1LL, 499LL, 500LL, 1500LL, 2500LL, 182'000LL, 999'999LL,
+                                1'000'499LL, 1'234'567'891LL, 86'400'000'000'000LL}) {
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "%.3fms",
+                  std::chrono::duration<double, std::milli>(std::chrono::nanoseconds(nanos)).count());
+    std::string line;
+    service::AppendMilliseconds(line, std::chrono::nanoseconds(nanos));
+    EXPECT_EQ(line, expected) << nanos << " ns";
   }
 }
 
