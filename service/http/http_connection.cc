@@ -9,12 +9,14 @@
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/write.hpp>
 
+#include <array>
 #include <exception>
 #include <sstream>
 #include <string_view>
 #include <vector>
 
 #include "service/http/refusal_reply.h"
+#include "service/http/response_head.h"
 
 namespace service {
 
@@ -339,8 +341,12 @@ void HttpConnection::Answer(HandledRequest handled, bool close, std::string_view
     response_.body().clear();
   }
   answered_ = std::move(handled);
+  head_text_.clear();
+  AppendResponseHead(head_text_, response_.base());
+  const std::array<asio::const_buffer, 2> message{asio::buffer(head_text_),
+                                                  asio::buffer(response_.body())};
   stream_.expires_after(context_.options.request_timeout);
-  http::async_write(stream_, response_,
+  asio::async_write(stream_, message,
                     [self = shared_from_this()](beast::error_code error, std::size_t) {
                       self->OnWritten(error);
                     });

@@ -123,6 +123,7 @@ class HttpConnection : public std::enable_shared_from_this<HttpConnection> {
   boost::beast::flat_buffer buffer_;
   std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser_;
   boost::beast::http::response<boost::beast::http::string_body> response_;
+  std::string head_text_;  // response_'s head, written with its body at once
   const Route* route_ = nullptr;
   unsigned version_ = 11;
   bool keep_alive_asked_ = false;

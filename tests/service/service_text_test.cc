@@ -3,15 +3,20 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/beast/http/string_body.hpp>
+#include <boost/beast/http/write.hpp>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <sstream>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "service/world/csv.h"
 #include "service/http/form_decoder.h"
+#include "service/http/response_head.h"
 #include "service/ops/request_log.h"
 #include "service/answer/reply_writer.h"
 #include "service/search/edit_distance.h"
@@ -192,6 +197,38 @@ TEST(EscapedTextTest, ControlsAndBadBytesAreEscapedEverywhere) {
       EXPECT_TRUE(service::IsValidUtf8(out)) << out;
       EXPECT_FALSE(service::HasControl(out)) << out;
     }
+  }
+}
+
+TEST(ResponseHeadTest, IsWhatBeastsSerializerWrites) {
+  namespace http = boost::beast::http;
+  const struct {
+    unsigned version;
+    http::status status;
+    bool keep_alive;
+    bool head;  // HEAD: the length of the body, no body
+  } rows[] = {
+      {11, http::status::ok, true, false},        {11, http::status::ok, false, false},
+      {10, http::status::ok, true, false},        {10, http::status::ok, false, false},
+      {11, http::status::ok, true, true},         {11, http::status::not_found, false, false},
+      {11, http::status::payload_too_large, false, false},
+      {11, http::status::service_unavailable, true, false},
+  };
+  for (const auto& row : rows) {
+    http::response<http::string_body> response;
+    response.version(row.version);
+    response.result(row.status);
+    response.set(http::field::content_type, "text/xml; charset=utf-8");
+    response.body() = "<search found=\"0\"/>";
+    response.keep_alive(row.keep_alive);
+    response.prepare_payload();
+    if (row.head) response.body().clear();
+    std::ostringstream serialized;
+    serialized << response;
+    std::string written;
+    service::AppendResponseHead(written, response.base());
+    EXPECT_EQ(written + response.body(), serialized.str())
+        << row.version << " " << static_cast<unsigned>(row.status);
   }
 }
 
