@@ -44,13 +44,17 @@ struct SearchBudget {
 // index, entries the lengths of the lists they read (as the world's
 // vocabulary counts them); rows are those stepped from any statement; pages
 // are the database pages SQLite fetched for it, from the connection's page
-// cache or the file.
+// cache or the file; scan steps are the steps SQLite took through whole
+// tables or indexes, sorts and automatic indexes, in any statement of the
+// connection (the name index's own included), which a search's plan should
+// never need: every look-up goes through an index.
 struct SearchCost {
   std::size_t index_queries = 0;
   std::size_t index_terms = 0;
   std::size_t index_entries = 0;
   std::size_t rows = 0;
   std::int64_t pages = 0;
+  std::int64_t scan_steps = 0;
 };
 
 }  // namespace service

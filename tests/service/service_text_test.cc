@@ -251,8 +251,9 @@ TEST(RequestLogTest, TimeAndDurationFieldsAreWhatPrintfWrote) {
     EXPECT_EQ(line, std::string("x") + row.time);
   }
   // The duration as "%.3fms" wrote it, ties and long ones included.
-  for (const long long nanos : {0LL, 1LL, 499LL, 500LL, 1500LL, 2500LL, 182'000LL, 999'999LL,
-                                1'000'499LL, 1'234'567'891LL, 86'400'000'000'000LL}) {
+  // (62 500 and 187 500 ns are exact binary ties: 0.0625 and 0.1875 ms.)
+  for (const long long nanos : {0LL, 1LL, 499LL, 500LL, 1500LL, 62'500LL, 187'500LL, 182'000LL,
+                                999'999LL, 1'000'499LL, 1'234'567'891LL, 86'400'000'000'000LL}) {
     char expected[64];
     std::snprintf(expected, sizeof expected, "%.3fms",
                   std::chrono::duration<double, std::milli>(std::chrono::nanoseconds(nanos)).count());
