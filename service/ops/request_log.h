@@ -11,6 +11,12 @@
 
 namespace service {
 
+// The log's time field: UTC to the millisecond, "2024-05-01T10:15:02.117Z"
+// (years 0 to 9999).
+void AppendLogTime(std::string& line, std::chrono::system_clock::time_point time);
+// The log's duration field, as printf's "%.3fms" writes it: "0.182ms".
+void AppendMilliseconds(std::string& line, std::chrono::nanoseconds taken);
+
 // The service's log: one line per request, written whole.
 //   2024-05-01T10:15:02.117Z "search" "holt" 200 search 0.182ms
 // Fields: UTC time, action and value (quoted, escaped as escaped_text.h
@@ -26,12 +32,6 @@ namespace service {
 // Lines go to a file descriptor through a LogWriter: writing never blocks
 // the caller, lines that do not fit its queue are dropped and counted, and
 // the count is logged once the log has caught up. Thread-safe.
-// The log's time field: UTC to the millisecond, "2024-05-01T10:15:02.117Z"
-// (years 0 to 9999).
-void AppendLogTime(std::string& line, std::chrono::system_clock::time_point time);
-// The log's duration field, as printf's "%.3fms" writes it: "0.182ms".
-void AppendMilliseconds(std::string& line, std::chrono::nanoseconds taken);
-
 class RequestLog {
  public:
   // `fd` is not owned; it must stay open until Close (or destruction).

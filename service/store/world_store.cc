@@ -221,8 +221,8 @@ std::vector<std::string> WorldStore::Search(std::string_view text, std::size_t l
   }
   if (names.size() < limit && !words.empty()) AddCloseMatches(words, limit, names, listed, spent);
   spent.pages = PagesFetched(db_.Handle()) - pages_before;
-  if (cost != nullptr) spent.scan_steps = ScanSteps(db_.Handle()) - scans_before;
   if (cost != nullptr) {
+    spent.scan_steps = ScanSteps(db_.Handle()) - scans_before;
     cost->index_queries += spent.index_queries;
     cost->index_terms += spent.index_terms;
     cost->index_entries += spent.index_entries;
